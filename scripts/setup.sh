@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing trilox needs, when it is missing:
+# the native toolchain and test libraries, the mingw-w64 cross compilers
+# and Wine. Safe to run again.
+set -u
+
+native=(cmake g++ make libgtest-dev libbenchmark-dev zip unzip clang libclang-rt-14-dev)
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386)
+
+missing=()
+for package in "${native[@]}" "${windows[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+# The i386 index can be mid-sync at the mirror: judge by the install below.
+apt-get update -q || echo "setup: apt-get update reported an error; trying the install anyway"
+if ! apt-get install -y -q --no-install-recommends -t bookworm "${missing[@]}"; then
+  echo "setup: FAILED to install ${missing[*]}: trilox cannot be built and tested here" >&2
+  exit 1
+fi
+for tool in cmake g++ i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ /usr/lib/wine/wine64; do
+  command -v "$tool" >/dev/null || { echo "setup: FAILED: $tool is not usable after the install" >&2; exit 1; }
+done

@@ -1,0 +1,3 @@
+#include "mutex/registry.h"
+
+std::map<std::string, HANDLE> MutexRegistry;

@@ -1,0 +1,277 @@
+// Runs a conformance scenario against a built module, as its host.
+//
+//   conformance MODULE SCENARIO SCRATCH_DIR
+//
+// A scenario is a text file of steps, one a line ('#' starts a comment):
+//   > call ARG0 ARG1 ...   send an EXECUTE request from a local caller
+//   > raw [TEXT]           send TEXT as it stands
+//   < TEXT                 the exact response to the last request
+//   load [DIR] | unload    hand the module a directory (default: its own)
+//   sleep MS
+//   mkdir DIR | absent FILE | license-file FILE
+//   peer start             start a second process hosting the same module
+//   peer STEP              hand that process a step: "> ...", "sleep MS",
+//                          or "exit" (end at once, releasing nothing)
+//   peer < TEXT            wait for the second process's next response
+// TEXT and arguments take the escapes \r \n \t \0 \\ \xHH; paths are
+// relative to SCRATCH_DIR. The second process is this program again:
+//   conformance --peer MODULE RESULTS_FILE
+// reading steps from its standard input and appending each response,
+// escaped, as one line of RESULTS_FILE.
+#include "host.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Unescape(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        char c = text[++i];
+        switch (c) {
+        case 'r': out += '\r'; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case '0': out += '\0'; break;
+        case 'x':
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+            break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string Escape(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\\') out += "\\\\";
+        else if (c >= 0x20 && c < 0x7F) out += static_cast<char>(c);
+        else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+        words.push_back(Unescape(word));
+    return words;
+}
+
+// "> call ..." or "> raw ..." as a request text.
+std::string RequestOf(const std::string& step) {
+    if (step.rfind("> call ", 0) == 0)
+        return ExecuteRequestText(Words(step.substr(7)));
+    if (step == "> raw")
+        return "";
+    if (step.rfind("> raw ", 0) == 0)
+        return Unescape(step.substr(6));
+    throw std::runtime_error("not a request: " + step);
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int RunPeer(const std::string& module, const std::string& results) {
+    SaoriHost host;
+    if (!host.Open(module).empty())
+        return 3;
+    std::ofstream out(results, std::ios::binary | std::ios::app);
+    for (std::string step; std::getline(std::cin, step);) {
+        if (step == "exit")
+            std::_Exit(0);  // no unload, no release: whatever is held is abandoned
+        if (step.rfind("sleep ", 0) == 0) {
+            Sleep(static_cast<DWORD>(std::stoul(step.substr(6))));
+            continue;
+        }
+        out << Escape(host.Request(RequestOf(step))) << '\n' << std::flush;
+    }
+    return 0;
+}
+
+class Scenario {
+public:
+    Scenario(std::string self, std::string module, fs::path scratch)
+        : self_(std::move(self)), module_(std::move(module)), scratch_(std::move(scratch)) {}
+
+    ~Scenario() { StopPeer(); }
+
+    bool Run(const std::string& file) {
+        if (!host_.Open(module_).empty()) {
+            std::cerr << module_ << ": cannot be loaded\n";
+            return false;
+        }
+        std::ifstream in(file);
+        int number = 0;
+        for (std::string line; std::getline(in, line);) {
+            ++number;
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.empty() || line[0] == '#')
+                continue;
+            std::string failure = Step(line);
+            if (!failure.empty()) {
+                std::cerr << file << ":" << number << ": " << line << "\n" << failure << "\n";
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    static std::string Compare(const std::string& expected, const std::string& actual) {
+        if (expected == actual)
+            return "";
+        return "  expected: " + Escape(expected) + "\n  actual:   " + Escape(actual);
+    }
+
+    std::string Step(const std::string& line) {
+        if (line[0] == '>') {
+            last_response_ = host_.Request(RequestOf(line));
+            return "";
+        }
+        if (line.rfind("< ", 0) == 0)
+            return Compare(Unescape(line.substr(2)), last_response_);
+        if (line == "unload") {
+            host_.Unload();
+            return "";
+        }
+        if (line == "load" || line.rfind("load ", 0) == 0) {
+            if (line == "load")
+                host_.Load(ModuleDirectory());
+            else
+                host_.Load(scratch_.string() + "/" + Unescape(line.substr(5)));
+            return "";
+        }
+        if (line.rfind("sleep ", 0) == 0) {
+            Sleep(static_cast<DWORD>(std::stoul(line.substr(6))));
+            return "";
+        }
+        if (line.rfind("mkdir ", 0) == 0) {
+            fs::create_directories(scratch_ / Unescape(line.substr(6)));
+            return "";
+        }
+        if (line.rfind("absent ", 0) == 0)
+            return fs::exists(scratch_ / Unescape(line.substr(7))) ? "  the file exists" : "";
+        if (line.rfind("license-file ", 0) == 0)
+            return CheckLicense(scratch_ / Unescape(line.substr(13)));
+        if (line.rfind("peer ", 0) == 0)
+            return PeerStep(line.substr(5));
+        return "  unknown step";
+    }
+
+    std::string ModuleDirectory() const {
+        std::size_t separator = module_.find_last_of("/\\");
+        return separator == std::string::npos ? "./" : module_.substr(0, separator + 1);
+    }
+
+    // One copy of the licence text; text mode may have written CR LF.
+    static std::string CheckLicense(const fs::path& path) {
+        if (!fs::exists(path))
+            return "  no licence file";
+        std::string text;
+        for (char c : ReadFile(path))
+            if (c != '\r')
+                text += c;
+        std::size_t first = text.find("MT19937");
+        if (text.rfind("trilox", 0) != 0 || first == std::string::npos ||
+            text.find("MT19937", first + 1) != std::string::npos || text.back() != '\n' ||
+            text.find("the trilox authors") == std::string::npos)
+            return "  not one copy of the licence text:\n" + text;
+        return "";
+    }
+
+    std::string PeerStep(const std::string& step) {
+        if (step == "start") {
+            results_ = scratch_ / "peer-results.txt";
+            fs::remove(results_);
+            peer_read_ = 0;
+            std::string command = self_ + " --peer " + module_ + " " + results_.string();
+            peer_ = popen(command.c_str(), "w");
+            return peer_ ? "" : "  cannot start the second process";
+        }
+        if (!peer_)
+            return "  no second process";
+        if (step.rfind("< ", 0) == 0)
+            return Compare(Unescape(step.substr(2)), NextPeerResponse());
+        std::fputs((step + "\n").c_str(), peer_);
+        std::fflush(peer_);
+        if (step == "exit")
+            StopPeer();
+        return "";
+    }
+
+    // Waits, up to a minute, for the next line the second process writes.
+    std::string NextPeerResponse() {
+        for (int waited = 0; waited < 60000; waited += 10) {
+            std::string written = ReadFile(results_);
+            std::size_t end = written.find('\n', peer_read_);
+            if (end != std::string::npos) {
+                std::string line = written.substr(peer_read_, end - peer_read_);
+                peer_read_ = end + 1;
+                return Unescape(line);
+            }
+            Sleep(10);
+        }
+        return "(no response from the second process)";
+    }
+
+    void StopPeer() {
+        if (peer_)
+            pclose(peer_);
+        peer_ = nullptr;
+    }
+
+    std::string self_;
+    std::string module_;
+    fs::path scratch_;
+    SaoriHost host_;
+    std::string last_response_;
+    FILE* peer_ = nullptr;
+    fs::path results_;
+    std::size_t peer_read_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    if (args.size() == 4 && args[1] == "--peer")
+        return RunPeer(args[2], args[3]);
+    if (args.size() != 4) {
+        std::cerr << "usage: conformance MODULE SCENARIO SCRATCH_DIR\n";
+        return 2;
+    }
+    fs::path scratch = args[3];
+    fs::remove_all(scratch);
+    fs::create_directories(scratch);
+    Scenario scenario(args[0], args[1], scratch);
+    if (!scenario.Run(args[2]))
+        return 1;
+    std::cout << "passed: " << args[2] << "\n";
+    return 0;
+}

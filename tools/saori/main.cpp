@@ -1,0 +1,94 @@
+// saori: a command-line SAORI/1.0 host for people and tests.
+#include "host.h"
+
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "usage: saori MODULE version\n"
+    "       saori MODULE call [--result] ARG0 [ARG1 ...]\n"
+    "       saori MODULE raw        (request from standard input, verbatim)\n"
+    "       saori MODULE repl       (one call per input line)\n";
+
+void Write(const std::string& bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+// Runs one call and prints its response (or its Result alone).
+int Call(SaoriHost& host, std::vector<std::string> arguments) {
+    bool result_only = !arguments.empty() && arguments.front() == "--result";
+    if (result_only)
+        arguments.erase(arguments.begin());
+    std::string response = host.Request(ExecuteRequestText(arguments));
+    Write(result_only ? ResultOf(response) + "\n" : response);
+    return ExitStatusOf(response);
+}
+
+int Repl(SaoriHost& host) {
+    int status = 0;
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::istringstream words(line);
+        std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
+        if (!arguments.empty())
+            status = Call(host, arguments);
+    }
+    return status;
+}
+
+int Raw(SaoriHost& host) {
+    std::string text{std::istreambuf_iterator<char>(std::cin), {}};
+    std::string response = host.Request(text);
+    Write(response);
+    return ExitStatusOf(response);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Responses are bytes: no CR inserted before each LF.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() < 2) {
+        std::fputs(kUsage, stderr);
+        return 3;
+    }
+    SaoriHost host;
+    std::string error = host.Open(args[0]);
+    if (!error.empty()) {
+        std::fprintf(stderr, "saori: %s\n", error.c_str());
+        return 3;
+    }
+    const std::string& mode = args[1];
+    std::vector<std::string> rest(args.begin() + 2, args.end());
+    if (mode == "version") {
+        std::string response = host.Request("GET Version SAORI/1.0\r\nSender: saori\r\n\r\n");
+        Write(response);
+        return ExitStatusOf(response);
+    }
+    if (mode == "call" && !rest.empty())
+        return Call(host, rest);
+    if (mode == "raw")
+        return Raw(host);
+    if (mode == "repl")
+        return Repl(host);
+    std::fputs(kUsage, stderr);
+    return 3;
+}
