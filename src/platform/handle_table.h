@@ -1,0 +1,76 @@
+// What this process has open: one MutexObject per mutex, shared by all the
+// handles to it, and the handles themselves, which are small numbers as on
+// Windows so that a wrong or closed one is refused rather than followed.
+#pragma once
+
+#include "platform/mutex_namespace.h"
+#include "platform/shared_mutex.h"
+#include "platform/unique_fd.h"
+#include "platform/win32.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct MutexObject;
+using FileId = std::pair<dev_t, ino_t>;
+using ObjectsByName = std::map<std::pair<const NamespaceDirectory*, std::string>, MutexObject*>;
+
+struct MutexObject {
+    MutexObject(std::shared_ptr<NamespaceDirectory> directory, std::string file_name,
+                const struct stat& file_status, UniqueFd file, SharedMutexMapping shared)
+        : directory(std::move(directory)), file_name(std::move(file_name)),
+          id(file_status.st_dev, file_status.st_ino), file(std::move(file)), shared(std::move(shared)) {}
+
+    // Counts the acquisitions of the thread of this process that holds the mutex.
+    void note_acquired();
+    bool in_use() const { return handles || callers || levels; }
+
+    const std::shared_ptr<NamespaceDirectory> directory;  // null for a mutex without a name
+    const std::string file_name;
+    const FileId id;
+    const UniqueFd file;  // holds this process's shared flock while it has handles
+    // glibc links a robust mutex into its holder's list by the address it was
+    // locked at: the process maps it once, and keeps it mapped while held.
+    const SharedMutexMapping shared;
+    unsigned handles = 0;     // open in this process
+    unsigned callers = 0;     // threads of this process waiting on it
+    unsigned levels = 0;      // acquisitions by its holder in this process
+    std::uint64_t holder = 0;  // that thread's number
+    std::optional<ObjectsByName::iterator> entry_by_name;
+};
+
+class HandleTable {
+public:
+    // Makes room for one more handle, so that adding it cannot fail: call it
+    // before making anything that a failure would leave behind.
+    void reserve();
+    HANDLE add_handle(MutexObject& object);
+    MutexObject* object_of(HANDLE handle) const;
+    MutexObject* remove_handle(HANDLE handle);
+
+    // A named mutex this process has a handle to: that handle keeps the name
+    // its own, so opening it again needs no look at the file system.
+    MutexObject* find_open(const NamespaceDirectory& directory, const std::string& file_name) const;
+    MutexObject* find_object(const struct stat& file_status) const;
+    MutexObject& add_object(std::unique_ptr<MutexObject> object);
+    void remove_if_unused(const MutexObject& object);
+
+private:
+    std::vector<MutexObject*> slots_;  // handle 4 * (i + 1) is slots_[i], null when free
+    std::size_t first_free_ = 0;
+    std::map<FileId, std::unique_ptr<MutexObject>> objects_;
+    ObjectsByName open_by_name_;
+};
+
+// Guards the handle table and the namespace directories, and keeps the threads
+// of this process apart around the namespace lock, which only excludes processes.
+std::mutex& process_lock();
+HandleTable& handle_table();

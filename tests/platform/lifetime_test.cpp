@@ -1,0 +1,84 @@
+// How long a mutex lives: while a handle to it is open anywhere, whatever
+// becomes of the processes that had the others.
+#include "platform_test.h"
+
+#include <sys/wait.h>
+
+#include <filesystem>
+
+using LifetimeTest = PlatformTest;
+
+TEST_F(LifetimeTest, AMutexLivesWhileAHandleIsOpenAnywhere) {
+    Helper other;
+    std::uintptr_t theirs = other.create("m").value;
+    HANDLE mine = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "m");
+    EXPECT_EQ(other.close(theirs).value, TRUE);
+    theirs = other.open("m").value;
+    EXPECT_NE(theirs, 0u);
+    EXPECT_TRUE(CloseHandle(mine));
+    EXPECT_EQ(other.close(theirs).value, TRUE);
+    EXPECT_TRUE(std::filesystem::is_empty(local_directory()));
+    EXPECT_EQ(open_error("m"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(LifetimeTest, AKilledProcessLeavesNothingBehind) {
+    Helper killed;
+    killed.wait(killed.create("m").value, 0);
+    killed.kill();
+    EXPECT_EQ(open_error("m"), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(std::filesystem::is_empty(local_directory()));
+    HANDLE fresh = CreateMutexA(nullptr, FALSE, "m");
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);
+}
+
+TEST_F(LifetimeTest, ClosingAHandleKeepsTheHold) {
+    HANDLE mine = CreateMutexA(nullptr, FALSE, "m");
+    Helper other;
+    std::uintptr_t theirs = other.open("m").value;
+    other.wait(theirs, 0);
+    other.close(theirs);
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_TIMEOUT);
+    theirs = other.open("m").value;
+    EXPECT_EQ(other.release(theirs).value, TRUE);
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0);
+
+    // The name goes with the last handle, held or not, and a new mutex takes it.
+    EXPECT_TRUE(ReleaseMutex(mine));
+    other.wait(theirs, 0);
+    other.close(theirs);
+    CloseHandle(mine);
+    EXPECT_EQ(open_error("m"), ERROR_FILE_NOT_FOUND);
+    HANDLE fresh = CreateMutexA(nullptr, FALSE, "m");
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);
+}
+
+TEST_F(LifetimeTest, WrongAndClosedHandlesFailCleanly) {
+    HANDLE closed = CreateMutexA(nullptr, FALSE, "m");
+    CloseHandle(closed);
+    for (HANDLE handle : {HANDLE(nullptr), closed, HANDLE(3), HANDLE(0x40000), HANDLE(-1)}) {
+        EXPECT_EQ(WaitForSingleObject(handle, 0), WAIT_FAILED);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+        EXPECT_FALSE(ReleaseMutex(handle));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+        EXPECT_FALSE(CloseHandle(handle));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    }
+}
+
+// The child shares the parent's open files; what it does must not end the parent's handles.
+TEST_F(LifetimeTest, AForkedChildLeavesTheParentsHandlesAlone) {
+    HANDLE mine = CreateMutexA(nullptr, TRUE, "m");
+    pid_t child = fork();
+    if (child == 0) {
+        HANDLE its = CreateMutexA(nullptr, FALSE, "m");
+        bool as_expected = GetLastError() == ERROR_ALREADY_EXISTS && WaitForSingleObject(its, 0) == WAIT_TIMEOUT &&
+                           CloseHandle(its) && !CloseHandle(mine);  // handles are not inherited
+        _exit(as_expected ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Helper().open("m").error, ERROR_SUCCESS);
+}

@@ -1,0 +1,77 @@
+// Which mutex a name means, what a bad name fails with, and that no name
+// reaches a file outside the namespace directory.
+#include "platform_test.h"
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <utility>
+#include <vector>
+
+using NameTest = PlatformTest;
+
+TEST_F(NameTest, NamesMeanTheMutexesWindowsMeans) {
+    EXPECT_EQ(create_error("x"), ERROR_SUCCESS);
+    EXPECT_EQ(create_error("Local\\x"), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(open_error("x"), ERROR_SUCCESS);
+    for (const char* other : {"X", "Global\\x"}) {
+        EXPECT_EQ(open_error(other), ERROR_FILE_NOT_FOUND) << other;
+        EXPECT_EQ(create_error(other), ERROR_SUCCESS) << other;
+    }
+    EXPECT_EQ(create_error(std::string(260, 'n')), ERROR_SUCCESS);
+    HANDLE first = CreateMutexA(nullptr, FALSE, "x"), second = CreateMutexA(nullptr, FALSE, "x");
+    EXPECT_TRUE(first && second && first != second);
+}
+
+TEST_F(NameTest, BadNamesFail) {
+    const std::pair<std::string, DWORD> cases[] = {
+        {"a\\b", ERROR_PATH_NOT_FOUND},
+        {"local\\x", ERROR_PATH_NOT_FOUND},
+        {"Global\\Local\\x", ERROR_PATH_NOT_FOUND},
+        {"\\", ERROR_PATH_NOT_FOUND},
+        {"Local\\", ERROR_INVALID_NAME},
+        {"Global\\", ERROR_INVALID_NAME},
+        {std::string(261, 'n'), ERROR_FILENAME_EXCED_RANGE},
+        {"Global\\" + std::string(254, 'n'), ERROR_FILENAME_EXCED_RANGE},
+        {std::string(300, '\\'), ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& [name, error] : cases) {
+        EXPECT_EQ(create_error(name), error) << name;
+        EXPECT_EQ(open_error(name), error) << name;
+    }
+    EXPECT_EQ(open_error(""), ERROR_INVALID_NAME);
+}
+
+TEST_F(NameTest, MutexesWithoutANameAreEachTheirOwn) {
+    HANDLE first = CreateMutexA(nullptr, TRUE, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    HANDLE second = CreateMutexA(nullptr, FALSE, "");
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    std::thread([&] {
+        EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_TIMEOUT);
+        EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
+    }).join();
+}
+
+TEST_F(NameTest, HostileNamesStayInTheNamespaceDirectory) {
+    const std::vector<std::string> names = {
+        "../../x", "a/b", "a%2Fb", "%2F", "..", ".", "/", "//", "%", "%%", " a b ",
+        "\x83\x7E\x83\x85\x81\x5B\x83\x65\x83\x62\x83\x4E\x83\x58",  // Shift_JIS
+        "Global\\..", "Global\\../x", std::string(255, '/'), std::string(256, 'a'),
+        std::string(259, 'a') + 'b', std::string(259, 'a') + 'c'};
+    for (const std::string& name : names) EXPECT_EQ(create_error(name), ERROR_SUCCESS) << name;
+    for (const std::string& name : names) EXPECT_EQ(create_error(name), ERROR_ALREADY_EXISTS) << name;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(temporary_)) {
+        std::string parent = entry.path().parent_path();
+        if (!entry.is_directory()) {
+            EXPECT_TRUE(parent == local_directory() || parent == global_directory()) << entry.path();
+        }
+    }
+
+    // A link planted in the namespace is not followed.
+    std::string outside = temporary_ + "/outside";
+    std::ofstream(outside) << "kept";
+    ASSERT_EQ(symlink(outside.c_str(), (local_directory() + "/planted").c_str()), 0);
+    EXPECT_EQ(create_error("planted"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(std::filesystem::file_size(outside), 4u);
+}

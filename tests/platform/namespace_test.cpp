@@ -1,0 +1,81 @@
+// Where mutexes live: one namespace per TRILOX_NAMESPACE_DIR, one directory
+// per user in it, and a Windows error when it cannot be used.
+#include "platform_test.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <utility>
+
+using NamespaceTest = PlatformTest;
+
+TEST_F(NamespaceTest, EachNamespaceDirectoryIsSeparate) {
+    EXPECT_EQ(create_error("x"), ERROR_SUCCESS);
+    std::string other = temporary_ + "/other";  // made by the layer
+    setenv("TRILOX_NAMESPACE_DIR", other.c_str(), 1);
+    EXPECT_EQ(open_error("x"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Helper().create("x").error, ERROR_SUCCESS);
+    setenv("TRILOX_NAMESPACE_DIR", namespace_.c_str(), 1);
+    EXPECT_EQ(Helper().create("x").error, ERROR_ALREADY_EXISTS);
+}
+
+TEST_F(NamespaceTest, OnlyItsOwnerCanGetIn) {
+    create_error("Global\\g");
+    create_error("l");
+    auto mode_of = [](const std::string& path) {
+        struct stat status {};
+        lstat(path.c_str(), &status);
+        return status.st_mode & 07777;
+    };
+    EXPECT_EQ(mode_of(local_directory()), 0700u);
+    EXPECT_EQ(mode_of(local_directory() + "/l"), 0600u);
+    EXPECT_EQ(mode_of(global_directory()), 01777u);
+    EXPECT_EQ(mode_of(global_directory() + "/g"), 0600u);
+}
+
+TEST_F(NamespaceTest, AnUnusableNamespaceFailsWithAWindowsError) {
+    std::string file = temporary_ + "/file", elsewhere = temporary_ + "/elsewhere",
+                linked = temporary_ + "/linked", too_open = temporary_ + "/too-open";
+    std::string own = "/trilox-" + std::to_string(geteuid());
+    std::ofstream(file) << "not a directory";
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700) | mkdir(linked.c_str(), 0700) | mkdir(too_open.c_str(), 0700), 0);
+    ASSERT_EQ(symlink(elsewhere.c_str(), (linked + own).c_str()), 0);
+    ASSERT_EQ(mkdir((too_open + own).c_str(), 0700) | chmod((too_open + own).c_str(), 0755), 0);
+
+    const std::pair<std::string, DWORD> cases[] = {{temporary_ + "/missing/namespace", ERROR_PATH_NOT_FOUND},
+                                                   {file, ERROR_PATH_NOT_FOUND},
+                                                   {linked, ERROR_ACCESS_DENIED},
+                                                   {too_open, ERROR_ACCESS_DENIED}};
+    for (const auto& [root, error] : cases) {
+        setenv("TRILOX_NAMESPACE_DIR", root.c_str(), 1);
+        EXPECT_EQ(create_error("x"), error) << root;
+        EXPECT_EQ(open_error("x"), error) << root;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+}
+
+// Another user is played by a forked child that drops root.
+TEST_F(NamespaceTest, UsersKeepToTheirOwnMutexes) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const uid_t nobody = 65534;
+    ASSERT_EQ(chmod(temporary_.c_str(), 0755) | chmod(namespace_.c_str(), 01777), 0);
+    EXPECT_EQ(create_error("Global\\root's"), ERROR_SUCCESS);
+    EXPECT_EQ(create_error("mine"), ERROR_SUCCESS);
+
+    pid_t child = fork();
+    if (child == 0) {
+        bool as_expected = setgid(nobody) == 0 && setuid(nobody) == 0 &&
+                           open_error("Global\\root's") == ERROR_ACCESS_DENIED &&
+                           create_error("Global\\root's") == ERROR_ACCESS_DENIED &&
+                           create_error("Global\\nobody's") == ERROR_SUCCESS &&
+                           create_error("mine") == ERROR_SUCCESS;
+        _exit(as_expected ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(open_error("Global\\nobody's"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(create_error("mine"), ERROR_ALREADY_EXISTS);
+}

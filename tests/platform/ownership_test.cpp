@@ -1,0 +1,105 @@
+// Who holds a mutex: one thread at a time, counted, across processes, until
+// it releases it or ends.
+#include "platform_test.h"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using OwnershipTest = PlatformTest;
+
+TEST_F(OwnershipTest, AHoldIsCountedAndSeenFromAnotherProcess) {
+    Helper other;
+    std::uintptr_t theirs = other.create("m").value;
+    HANDLE mine = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "m");
+    EXPECT_EQ(other.wait(theirs, 0).value, WAIT_OBJECT_0);
+    EXPECT_EQ(other.wait(theirs, INFINITE).value, WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(mine, 20), WAIT_TIMEOUT);
+
+    EXPECT_FALSE(ReleaseMutex(mine));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+    EXPECT_EQ(other.release(theirs).value, TRUE);
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(other.release(theirs).value, TRUE);
+    EXPECT_EQ(other.release(theirs).error, ERROR_NOT_OWNER);
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(other.wait(theirs, 0).value, WAIT_TIMEOUT);
+}
+
+TEST_F(OwnershipTest, AThreadHoldsItNotItsProcess) {
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, "m");
+    std::thread([&] {
+        EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_TIMEOUT);
+        EXPECT_FALSE(ReleaseMutex(mutex));
+        EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+    }).join();
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_FALSE(ReleaseMutex(mutex));
+}
+
+TEST_F(OwnershipTest, AnInfiniteWaitLastsUntilTheRelease) {
+    Helper holder, waiter;
+    std::uintptr_t held = holder.create("m").value;
+    holder.wait(held, 0);
+    waiter.send(Helper::command("wait", waiter.open("m").value, INFINITE));
+    EXPECT_FALSE(waiter.answered_within(200));
+    holder.release(held);
+    EXPECT_EQ(waiter.receive().value, WAIT_OBJECT_0);
+}
+
+TEST_F(OwnershipTest, AThreadThatEndsHoldingItAbandonsIt) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "m");
+    std::thread([&] {
+        WaitForSingleObject(mutex, 0);
+        WaitForSingleObject(mutex, 0);
+    }).join();
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_ABANDONED);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(mutex) && ReleaseMutex(mutex));
+    EXPECT_FALSE(ReleaseMutex(mutex));
+
+    Helper other;
+    EXPECT_EQ(other.abandon(other.open("m").value).value, WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(mutex, 10000), WAIT_ABANDONED);
+}
+
+TEST_F(OwnershipTest, AProcessKilledHoldingItAbandonsIt) {
+    Helper holder, waiter;
+    holder.wait(holder.create("m").value, 0);
+    waiter.send(Helper::command("wait", waiter.open("m").value, INFINITE));
+    HANDLE mine = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "m");
+    holder.kill();
+    EXPECT_EQ(waiter.receive().value, WAIT_ABANDONED);
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_TIMEOUT);
+    waiter.kill();
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_ABANDONED);
+}
+
+// Threads that create, take, release and close the same name over and over
+// are never inside at once, and leave nothing behind.
+TEST_F(OwnershipTest, ThreadsTakeTurns) {
+    std::atomic<int> inside{0}, overlaps{0}, failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 300; ++i) {
+                HANDLE mutex = CreateMutexA(nullptr, FALSE, "m");
+                DWORD result = WaitForSingleObject(mutex, i % 2 ? 0 : 10000);
+                if (result == WAIT_OBJECT_0) {
+                    overlaps += inside++ != 0;
+                    std::this_thread::yield();
+                    --inside;
+                    failures += !ReleaseMutex(mutex);
+                } else {
+                    failures += !(i % 2 && result == WAIT_TIMEOUT);
+                }
+                failures += !CloseHandle(mutex);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(overlaps, 0);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(open_error("m"), ERROR_FILE_NOT_FOUND);
+}
