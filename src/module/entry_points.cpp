@@ -51,6 +51,7 @@ TRILOX_EXPORT BOOL __cdecl _load(HGLOBAL h, long len) {
         return CurrentModule()->Load(path) ? TRUE : FALSE;
     } catch (...) {
         // Out of memory: no module object, so requests answer 500.
+        CurrentModule().reset();
         return TRUE;
     }
 }

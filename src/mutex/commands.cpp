@@ -4,6 +4,8 @@
 #include "mutex/registry.h"
 #include "platform/win32.h"
 
+#include <new>
+
 namespace {
 
 // A command's handle to a mutex opened by name, closed on every path.
@@ -31,6 +33,13 @@ private:
     HANDLE handle_;
 };
 
+// Memory that ran out in the system is the fixed 500 answer, as it is in the
+// module, not the answer for a mutex that cannot be had.
+void ThrowIfOutOfMemory(DWORD error) {
+    if (error == ERROR_NOT_ENOUGH_MEMORY)
+        throw std::bad_alloc();
+}
+
 const char* Flag(bool value) {
     return value ? "1" : "0";
 }
@@ -56,6 +65,7 @@ std::int32_t Create(const std::string& name, ResponseHeaders& response) {
         response["Result"] = "0";
         return 200;
     }
+    ThrowIfOutOfMemory(error);
     return 500;
 }
 
@@ -125,8 +135,10 @@ std::int32_t ExecuteCommand(TNS_OrtaneANI& module, TMMap<std::string, std::strin
         if (command != opened.name)
             continue;
         OpenedMutex mutex(name);
-        if (!mutex)
+        if (!mutex) {
+            ThrowIfOutOfMemory(GetLastError());
             return 500;
+        }
         return opened.run(mutex, name, response);
     }
     return 400;

@@ -2,7 +2,9 @@
 
 #include "module/module_object.h"
 
+#include <cerrno>
 #include <fstream>
+#include <new>
 #include <string>
 
 namespace {
@@ -69,9 +71,15 @@ std::int32_t WriteLicense(const TNS_OrtaneANI& module) {
     // A NUL would cut the path short and open some other file.
     if (path.find('\0') != std::string::npos)
         return 400;
+    errno = 0;
     std::ofstream file(path);
-    if (!file.is_open())
+    if (!file.is_open()) {
+        // Memory that ran out while opening is the fixed 500 answer, not a
+        // file that cannot be opened.
+        if (errno == ENOMEM)
+            throw std::bad_alloc();
         return 400;
+    }
     file << kLicenseText;
     file.close();
     return file.fail() ? 500 : 204;

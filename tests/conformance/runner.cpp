@@ -19,42 +19,19 @@
 // reading steps from its standard input and appending each response,
 // escaped, as one line of RESULTS_FILE.
 #include "host.h"
+#include "scenario_text.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Unescape(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        char c = text[++i];
-        switch (c) {
-        case 'r': out += '\r'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case '0': out += '\0'; break;
-        case 'x':
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-            break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 std::string Escape(const std::string& bytes) {
     std::string out;
@@ -70,25 +47,6 @@ std::string Escape(const std::string& bytes) {
         }
     }
     return out;
-}
-
-std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    for (std::string word; in >> word;)
-        words.push_back(Unescape(word));
-    return words;
-}
-
-// "> call ..." or "> raw ..." as a request text.
-std::string RequestOf(const std::string& step) {
-    if (step.rfind("> call ", 0) == 0)
-        return ExecuteRequestText(Words(step.substr(7)));
-    if (step == "> raw")
-        return "";
-    if (step.rfind("> raw ", 0) == 0)
-        return Unescape(step.substr(6));
-    throw std::runtime_error("not a request: " + step);
 }
 
 std::string ReadFile(const fs::path& path) {
