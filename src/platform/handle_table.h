@@ -36,7 +36,7 @@ struct MutexObject {
     const std::shared_ptr<NamespaceDirectory> directory;  // null for a mutex without a name
     const std::string file_name;
     const FileId id;
-    const UniqueFd file;  // holds this process's shared flock while it has handles
+    UniqueFd file;  // holds this process's shared flock while it has handles
     // glibc links a robust mutex into its holder's list by the address it was
     // locked at: the process maps it once, and keeps it mapped while held.
     const SharedMutexMapping shared;

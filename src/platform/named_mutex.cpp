@@ -66,13 +66,16 @@ MutexObject* open_existing(const std::shared_ptr<NamespaceDirectory>& directory,
     MutexObject* object = handle_table().find_object(status);
     if (object && object->handles > 0) return object;
 
-    if (!lock_if_alive(object ? object->file.get() : fd.get())) {
+    if (!lock_if_alive(fd.get())) {
         // Its last handle was in a process that died before it removed the name.
         unlinkat(directory->fd(), name.file_name.c_str(), 0);
         error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
-    if (object) return object;  // still mapped, as a thread of ours holds it
+    if (object) {  // still mapped, as a thread of ours holds it
+        object->file = std::move(fd);
+        return object;
+    }
     SharedMutexMapping shared = map_shared_mutex(fd.get(), status.st_size, name.name, error);
     if (!shared) return nullptr;
     return &handle_table().add_object(std::make_unique<MutexObject>(
@@ -213,11 +216,17 @@ extern "C" BOOL CloseHandle(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (object->handles == 0 && object->directory) {
-        NamespaceLock lock(*object->directory);
-        // The name goes with the last handle anywhere, even while the mutex is held.
-        if (unlock_was_last(object->file.get()))
-            unlinkat(object->directory->fd(), object->file_name.c_str(), 0);
+    if (object->handles == 0) {
+        if (object->directory) {
+            NamespaceLock lock(*object->directory);
+            // The name goes with the last handle anywhere, even while the mutex is held.
+            if (unlock_was_last(object->file.get()))
+                unlinkat(object->directory->fd(), object->file_name.c_str(), 0);
+        }
+        // A thread of ours may still hold it, which keeps it mapped, but with
+        // no handle left nothing needs its file: a script that deletes what
+        // it holds, again and again, must not run out of descriptors.
+        object->file = UniqueFd();
     }
     handle_table().remove_if_unused(*object);
     return TRUE;

@@ -9,7 +9,10 @@ class UniqueFd {
 public:
     explicit UniqueFd(int fd = -1) : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&&) = delete;
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        UniqueFd old(std::exchange(fd_, std::exchange(other.fd_, -1)));
+        return *this;
+    }
     ~UniqueFd() {
         if (fd_ >= 0) ::close(fd_);
     }

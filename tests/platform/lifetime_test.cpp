@@ -82,3 +82,20 @@ TEST_F(LifetimeTest, AForkedChildLeavesTheParentsHandlesAlone) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(Helper().open("m").error, ERROR_SUCCESS);
 }
+
+TEST_F(LifetimeTest, AHeldMutexWithoutHandlesKeepsNoDescriptor) {
+    auto descriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    auto before = descriptors();
+    // What a script does that locks a mutex and then deletes it: the hold
+    // stays, unreachable, but the descriptor must not.
+    for (int i = 0; i < 100; ++i) {
+        HANDLE handle = CreateMutexA(nullptr, FALSE, "m");
+        ASSERT_EQ(GetLastError(), ERROR_SUCCESS) << i;
+        ASSERT_EQ(WaitForSingleObject(handle, 0), WAIT_OBJECT_0);
+        ASSERT_TRUE(CloseHandle(handle));
+    }
+    EXPECT_LT(descriptors() - before, 10);
+    EXPECT_TRUE(std::filesystem::is_empty(local_directory()));
+}
