@@ -1,0 +1,56 @@
+// The cases through _request: each a realistic request text, copied into a
+// block, parsed, dispatched, answered and copied out as a host does.
+#include "request_bench.h"
+
+#include "spread.h"
+
+#include <cassert>
+#include <string>
+
+namespace {
+
+constexpr char kLockName[] = "bench-lock";
+
+// A GET Version request of exactly `size` bytes: the headers a host sends,
+// then argument-like header lines of about 40 bytes to make up the size.
+std::string GetVersionText(std::size_t size) {
+    std::string text = "GET Version SAORI/1.0\r\nSender: saori\r\nSecurityLevel: Local\r\nCharset: Shift_JIS\r\n";
+    const std::size_t end = size - 2;  // the empty line
+    for (int i = 0; text.size() < end; ++i) {
+        std::string line = "Argument" + std::to_string(i) + ": ";
+        std::size_t left = end - text.size();
+        std::size_t length = left < 80 ? left : 40;
+        assert(length >= line.size() + 2);
+        line.append(length - line.size() - 2, 'x');
+        text += line + "\r\n";
+    }
+    return text + "\r\n";
+}
+
+void Add(const char* name, std::vector<Exchange> exchanges) {
+    WithSpread(benchmark::RegisterBenchmark(name, [exchanges](benchmark::State& state) {
+        MeasureExchanges(state, exchanges);
+    }));
+}
+
+}  // namespace
+
+std::vector<Exchange> CreateDeleteExchanges() {
+    return {Execute("Create", "bench-create", 200, "1"), Execute("Delete", "bench-create", 200, "1")};
+}
+
+void RegisterRequestBenchmarks() {
+    // The mutex that Lock, Unlock and isLocked work on, kept by the module as scripts' are.
+    Answers(Execute("Create", kLockName, 200, "1"));
+
+    Add("request/GET Version", {{GetVersionText(100), 200, ""}});
+    Add("request/refused request",
+        {{"EXECUTE SAORI/1.0\r\nSender: saori\r\nSecurityLevel: External\r\nCharset: Shift_JIS\r\n"
+          "Argument0: Lock\r\nArgument1: bench-lock\r\n\r\n",
+          400, ""}});
+    Add("request/Lock+Unlock", {Execute("Lock", kLockName, 200, "1"), Execute("Unlock", kLockName, 204, "")});
+    Add("request/isLocked", {Execute("isLocked", kLockName, 200, "0")});
+    Add("request/Create+Delete", CreateDeleteExchanges());
+    Add("request/GET Version, 16 KiB of headers", {{GetVersionText(16 * 1024), 200, ""}});
+    Add("request/GET Version, 64 KiB of headers", {{GetVersionText(64 * 1024), 200, ""}});
+}
