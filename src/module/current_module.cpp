@@ -3,6 +3,8 @@
 #include "module/module_object.h"
 
 std::unique_ptr<TNS_OrtaneANI>& CurrentModule() {
-    static std::unique_ptr<TNS_OrtaneANI> current;
+    // Never destroyed: a host may call unload from its own teardown, after
+    // the library's static objects are gone.
+    static auto& current = *new std::unique_ptr<TNS_OrtaneANI>;
     return current;
 }
