@@ -83,8 +83,9 @@ cmake --build --preset native -j "$jobs" --target trilox trilox_fault_tests tril
 native=build/native
 "$native/trilox_fault_tests" --gtest_brief=1
 summary+=("fault: $("$native/trilox_fault_tests" --gtest_list_tests | grep -c '^  ') cases passed")
-stress_log=$("$native/trilox_stress" "$native/trilox.so" "${stress[@]}" | tee -a /dev/stderr)  # -a: stderr may be a log file
-leak_log=$("$native/trilox_leak" "$native/trilox.so" "$leak_requests" | tee -a /dev/stderr)  # -a: stderr may be a log file
+# Appending: stderr may be the log file that all of this goes to.
+stress_log=$("$native/trilox_stress" "$native/trilox.so" "${stress[@]}" | tee -a /dev/stderr)
+leak_log=$("$native/trilox_leak" "$native/trilox.so" "$leak_requests" | tee -a /dev/stderr)
 while IFS= read -r line; do summary+=("$line"); done <<<"$stress_log
 $leak_log"
 
