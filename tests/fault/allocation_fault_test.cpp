@@ -4,7 +4,7 @@
 // request is answered as usual.
 #include "failing_allocator.h"
 #include "host.h"
-#include "module_library.h"
+#include "support/module_library.h"
 #include "support/scratch_directory.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // and nothing crashes. A missing directory and a directory in the file's
 // place are conformance scenarios (license.scn).
 #include "host.h"
-#include "module_library.h"
+#include "support/module_library.h"
 #include "support/scratch_directory.h"
 
 #include <gtest/gtest.h>

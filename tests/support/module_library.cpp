@@ -1,4 +1,4 @@
-#include "module_library.h"
+#include "support/module_library.h"
 
 #include <dlfcn.h>
 
