@@ -69,54 +69,87 @@ std::int32_t Create(const std::string& name, ResponseHeaders& response) {
     return 500;
 }
 
-std::int32_t Delete(const OpenedMutex& mutex, const std::string& name, ResponseHeaders& response) {
-    bool acquired = mutex.Acquire(0);
-    auto entry = acquired ? MutexRegistry.find(name) : MutexRegistry.end();
+// What a command on an opened mutex is given.
+struct Call {
+    const OpenedMutex& mutex;
+    const std::string& name;
+    DWORD wait_limit;  // Wait's Argument2, INFINITE when it has none
+    ResponseHeaders& response;
+};
+
+std::int32_t Delete(const Call& call) {
+    bool acquired = call.mutex.Acquire(0);
+    auto entry = acquired ? MutexRegistry.find(call.name) : MutexRegistry.end();
     if (entry == MutexRegistry.end()) {
         if (acquired)
-            mutex.Release();
-        response["Result"] = "0";
+            call.mutex.Release();
+        call.response["Result"] = "0";
         return 200;
     }
     ReleaseMutex(entry->second);
     CloseHandle(entry->second);
     MutexRegistry.erase(entry);
-    response["Result"] = "1";
+    call.response["Result"] = "1";
     return 200;
 }
 
-std::int32_t Lock(const OpenedMutex& mutex, const std::string&, ResponseHeaders& response) {
-    response["Result"] = Flag(mutex.Acquire(0));
+std::int32_t Lock(const Call& call) {
+    call.response["Result"] = Flag(call.mutex.Acquire(0));
     return 200;
 }
 
-std::int32_t Unlock(const OpenedMutex& mutex, const std::string&, ResponseHeaders&) {
-    mutex.Release();
+std::int32_t Unlock(const Call& call) {
+    call.mutex.Release();
     return 204;
 }
 
-std::int32_t Wait(const OpenedMutex& mutex, const std::string&, ResponseHeaders&) {
-    mutex.Acquire(INFINITE);
-    return 204;
+// Without a time limit Wait blocks until it has the mutex and tells nothing;
+// with one it tells whether it got it in time.
+std::int32_t Wait(const Call& call) {
+    bool acquired = call.mutex.Acquire(call.wait_limit);
+    if (call.wait_limit == INFINITE)
+        return 204;
+    call.response["Result"] = Flag(acquired);
+    return 200;
 }
 
-std::int32_t IsLocked(const OpenedMutex& mutex, const std::string&, ResponseHeaders& response) {
-    bool acquired = mutex.Acquire(0);
+std::int32_t IsLocked(const Call& call) {
+    bool acquired = call.mutex.Acquire(0);
     if (acquired)
-        mutex.Release();  // give back what the probe took
-    response["Result"] = Flag(!acquired);
+        call.mutex.Release();  // give back what the probe took
+    call.response["Result"] = Flag(!acquired);
     return 200;
 }
 
 // The commands that work on an existing mutex, opened by name.
 struct OpenedCommand {
     const char* name;
-    std::int32_t (*run)(const OpenedMutex&, const std::string&, ResponseHeaders&);
+    std::int32_t (*run)(const Call&);
 };
 
 const OpenedCommand kOpenedCommands[] = {
     {"Delete", Delete}, {"Lock", Lock}, {"Unlock", Unlock}, {"Wait", Wait}, {"isLocked", IsLocked},
 };
+
+// Wait's Argument2: a decimal number of milliseconds, 0 to INFINITE - 1.
+// Without it `limit` stays as it is; false when it is there but no such number.
+bool WaitLimitOf(TMMap<std::string, std::string>& request, DWORD& limit) {
+    if (!request.count("Argument2"))
+        return true;
+    const std::string& text = request["Argument2"];
+    if (text.empty())
+        return false;
+    std::uint64_t value = 0;
+    for (char digit : text) {
+        if (digit < '0' || digit > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(digit - '0');
+        if (value >= INFINITE)
+            return false;
+    }
+    limit = static_cast<DWORD>(value);
+    return true;
+}
 
 }  // namespace
 
@@ -131,6 +164,9 @@ std::int32_t ExecuteCommand(TNS_OrtaneANI& module, TMMap<std::string, std::strin
         return 400;
     if (command == "Create")
         return Create(name, response);
+    DWORD wait_limit = INFINITE;
+    if (command == "Wait" && !WaitLimitOf(request, wait_limit))
+        return 400;
     for (const OpenedCommand& opened : kOpenedCommands) {
         if (command != opened.name)
             continue;
@@ -139,7 +175,7 @@ std::int32_t ExecuteCommand(TNS_OrtaneANI& module, TMMap<std::string, std::strin
             ThrowIfOutOfMemory(GetLastError());
             return 500;
         }
-        return opened.run(mutex, name, response);
+        return opened.run({mutex, name, wait_limit, response});
     }
     return 400;
 }

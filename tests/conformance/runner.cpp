@@ -6,6 +6,7 @@
 //   > call ARG0 ARG1 ...   send an EXECUTE request from a local caller
 //   > raw [TEXT]           send TEXT as it stands
 //   < TEXT                 the exact response to the last request
+//   took MIN MAX           the last request took MIN to MAX milliseconds
 //   load [DIR] | unload    hand the module a directory (default: its own)
 //   sleep MS
 //   mkdir DIR | absent FILE | license-file FILE
@@ -21,6 +22,7 @@
 #include "host.h"
 #include "scenario_text.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -109,11 +111,15 @@ private:
 
     std::string Step(const std::string& line) {
         if (line[0] == '>') {
+            auto start = std::chrono::steady_clock::now();
             last_response_ = host_.Request(RequestOf(line));
+            last_duration_ = std::chrono::steady_clock::now() - start;
             return "";
         }
         if (line.rfind("< ", 0) == 0)
             return Compare(Unescape(line.substr(2)), last_response_);
+        if (line.rfind("took ", 0) == 0)
+            return CheckDuration(Words(line.substr(5)));
         if (line == "unload") {
             host_.Unload();
             return "";
@@ -140,6 +146,15 @@ private:
         if (line.rfind("peer ", 0) == 0)
             return PeerStep(line.substr(5));
         return "  unknown step";
+    }
+
+    std::string CheckDuration(const std::vector<std::string>& bounds) const {
+        long long took = std::chrono::duration_cast<std::chrono::milliseconds>(last_duration_).count();
+        if (bounds.size() != 2)
+            return "  expected: took MIN MAX";
+        if (took < std::stoll(bounds[0]) || took > std::stoll(bounds[1]))
+            return "  the request took " + std::to_string(took) + " ms";
+        return "";
     }
 
     std::string ModuleDirectory() const {
@@ -209,6 +224,7 @@ private:
     fs::path scratch_;
     SaoriHost host_;
     std::string last_response_;
+    std::chrono::steady_clock::duration last_duration_{};
     FILE* peer_ = nullptr;
     fs::path results_;
     std::size_t peer_read_ = 0;
