@@ -51,7 +51,8 @@ TRILOX_EXPORT HGLOBAL request(HGLOBAL h, long* len) __attribute__((alias("_reque
 // The names Linux hosts look up, after the module file "trilox.dll" they
 // find on SAORI_FALLBACK_PATH. Each load makes an instance of its own with
 // its own directory; the mutexes are the process's, shared by every
-// instance and by _load. Blocks are malloc'd on both sides.
+// instance and by _load. Blocks are malloc'd on both sides, which is what
+// global memory is here.
 TRILOX_EXPORT long trilox_saori_load(char* path, long len) {
     try {
         std::string directory = TakeText(path, len);

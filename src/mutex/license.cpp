@@ -71,9 +71,10 @@ std::int32_t WriteLicense(const std::string& module_directory) {
     // A NUL would cut the path short and open some other file.
     if (path.find('\0') != std::string::npos)
         return 400;
-    // Opening a FIFO for writing waits for a reader, for ever if none comes:
-    // a file that cannot be opened at once cannot be opened. Only someone who
-    // may write the module directory can put one in the file's place.
+    // Opening a FIFO for writing waits for a reader, for ever if none comes;
+    // a file that cannot be opened at once counts as one that cannot be
+    // opened. Swapping one in between this check and the open takes write
+    // access to the module directory, which is its owner's.
     struct stat existing;
     if (stat(path.c_str(), &existing) == 0 && S_ISFIFO(existing.st_mode))
         return 400;
