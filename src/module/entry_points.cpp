@@ -1,13 +1,12 @@
 // The module's whole surface toward its host: load, unload and request.
-// Text blocks are GMEM_FIXED global memory, so a handle is an address.
 #include "platform/win32.h"
 
 #include "module/current_module.h"
+#include "module/host_blocks.h"
+#include "module/instances.h"
 #include "module/module_object.h"
-#include "protocol/request_parser.h"
 
-#include <cstring>
-#include <new>
+#include <memory>
 #include <string>
 
 #ifdef _WIN32
@@ -15,33 +14,6 @@
 #else
 #define TRILOX_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
-
-namespace {
-
-// Copies the host's text out of its block and frees the block. A null
-// block reads as empty text, a negative length as zero.
-std::string TakeText(HGLOBAL block, long len) {
-    struct FreeOnExit {
-        HGLOBAL block;
-        ~FreeOnExit() { GlobalFree(block); }
-    } owned{block};  // freed even when the copy runs out of memory
-    if (!block || len <= 0)
-        return {};
-    return std::string(static_cast<const char*>(block), static_cast<std::size_t>(len));
-}
-
-HGLOBAL GiveText(const char* bytes, std::size_t size, long* len) {
-    HGLOBAL block = GlobalAlloc(GMEM_FIXED, size);
-    if (!block) {
-        *len = 0;
-        return nullptr;
-    }
-    std::memcpy(block, bytes, size);
-    *len = static_cast<long>(size);
-    return block;
-}
-
-}  // namespace
 
 TRILOX_EXPORT BOOL __cdecl _load(HGLOBAL h, long len) {
     try {
@@ -66,17 +38,7 @@ TRILOX_EXPORT BOOL __cdecl _unload(void) {
 }
 
 TRILOX_EXPORT HGLOBAL __cdecl _request(HGLOBAL h, long* len) {
-    if (!len) {
-        GlobalFree(h);
-        return nullptr;
-    }
-    try {
-        std::string response = ProcessRequest(TakeText(h, *len));
-        return GiveText(response.data(), response.size(), len);
-    } catch (...) {
-        // Built without allocating: memory is what ran out.
-        return GiveText(kFixedErrorResponse, sizeof kFixedErrorResponse - 1, len);
-    }
+    return AnswerRequest(CurrentModule().get(), h, len);
 }
 
 #ifndef _WIN32
@@ -85,4 +47,32 @@ TRILOX_EXPORT HGLOBAL __cdecl _request(HGLOBAL h, long* len) {
 TRILOX_EXPORT BOOL load(HGLOBAL h, long len) __attribute__((alias("_load")));
 TRILOX_EXPORT BOOL unload(void) __attribute__((alias("_unload")));
 TRILOX_EXPORT HGLOBAL request(HGLOBAL h, long* len) __attribute__((alias("_request")));
+
+// The names Linux hosts look up, after the module file "trilox.dll" they
+// find on SAORI_FALLBACK_PATH. Each load makes an instance of its own with
+// its own directory; the mutexes are the process's, shared by every
+// instance and by _load. Blocks are malloc'd on both sides, which is what
+// global memory is here.
+TRILOX_EXPORT long trilox_saori_load(char* path, long len) {
+    try {
+        std::string directory = TakeText(path, len);
+        auto module = std::make_unique<TNS_OrtaneANI>();
+        if (!module->Load(directory))
+            return 0;
+        return AddInstance(std::move(module));
+    } catch (...) {
+        return 0;  // out of memory: no instance
+    }
+}
+
+TRILOX_EXPORT int trilox_saori_unload(long id) {
+    std::unique_ptr<TNS_OrtaneANI> module = RemoveInstance(id);
+    if (!module)
+        return TRUE;  // as _unload answers with nothing loaded
+    return module->Unload() ? TRUE : FALSE;
+}
+
+TRILOX_EXPORT char* trilox_saori_request(long id, char* request, long* len) {
+    return static_cast<char*>(AnswerRequest(FindInstance(id), request, len));
+}
 #endif

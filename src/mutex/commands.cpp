@@ -153,11 +153,11 @@ bool WaitLimitOf(TMMap<std::string, std::string>& request, DWORD& limit) {
 
 }  // namespace
 
-std::int32_t ExecuteCommand(TNS_OrtaneANI& module, TMMap<std::string, std::string>& request,
+std::int32_t ExecuteCommand(const std::string& module_directory, TMMap<std::string, std::string>& request,
                             ResponseHeaders& response) {
     const std::string& command = request["Argument0"];
     if (command == "license")
-        return WriteLicense(module);
+        return WriteLicense(module_directory);
 
     const std::string& name = request["Argument1"];
     if (name.empty())

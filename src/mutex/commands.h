@@ -6,9 +6,8 @@
 #include <cstdint>
 #include <string>
 
-class TNS_OrtaneANI;
-
 // Runs the command named by Argument0 on the mutex named by Argument1 and
-// returns the request's status: 200, 204, 400 or 500.
-std::int32_t ExecuteCommand(TNS_OrtaneANI& module, TMMap<std::string, std::string>& request,
+// returns the request's status: 200, 204, 400 or 500. `module_directory` is
+// where license writes its file.
+std::int32_t ExecuteCommand(const std::string& module_directory, TMMap<std::string, std::string>& request,
                             ResponseHeaders& response);

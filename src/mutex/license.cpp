@@ -1,6 +1,6 @@
 #include "mutex/license.h"
 
-#include "module/module_object.h"
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <fstream>
@@ -66,10 +66,17 @@ const char kLicenseText[] =
 
 }  // namespace
 
-std::int32_t WriteLicense(const TNS_OrtaneANI& module) {
-    const std::string path = module.DataPath + "trilox_license.txt";
+std::int32_t WriteLicense(const std::string& module_directory) {
+    const std::string path = module_directory + "trilox_license.txt";
     // A NUL would cut the path short and open some other file.
     if (path.find('\0') != std::string::npos)
+        return 400;
+    // Opening a FIFO for writing waits for a reader, for ever if none comes;
+    // a file that cannot be opened at once counts as one that cannot be
+    // opened. Swapping one in between this check and the open takes write
+    // access to the module directory, which is its owner's.
+    struct stat existing;
+    if (stat(path.c_str(), &existing) == 0 && S_ISFIFO(existing.st_mode))
         return 400;
     errno = 0;
     std::ofstream file(path);

@@ -28,7 +28,7 @@ std::string DispatchRequest(TNS_OrtaneANI& module, const std::string& command,
     if (IsAdmitted(module.AdmissionPolicy, SecurityLevelOf(headers))) {
         if (command == "EXECUTE") {
             if (headers.count("Argument0"))
-                status = ExecuteCommand(module, headers, response);
+                status = ExecuteCommand(module.DataPath, headers, response);
         } else if (command == "GET Version") {
             status = 200;
         }

@@ -1,6 +1,5 @@
 #include "protocol/request_parser.h"
 
-#include "module/current_module.h"
 #include "protocol/dispatch.h"
 
 #include <algorithm>
@@ -60,8 +59,7 @@ ParsedRequest ParseRequest(const std::string& text) {
     return request;
 }
 
-std::string ProcessRequest(const std::string& text) {
-    TNS_OrtaneANI* module = CurrentModule().get();
+std::string ProcessRequest(TNS_OrtaneANI* module, const std::string& text) {
     if (!module)
         return kFixedErrorResponse;
     ParsedRequest request = ParseRequest(text);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+class TNS_OrtaneANI;
+
 // The answer when no module object exists (and when memory runs out).
 inline constexpr char kFixedErrorResponse[] = "SAORI/1.0 500 Internal Server Error\r\n\r\n";
 
@@ -14,5 +16,6 @@ struct ParsedRequest {
 
 ParsedRequest ParseRequest(const std::string& text);
 
-// Turns one request text into its response text.
-std::string ProcessRequest(const std::string& text);
+// Turns one request text into its response text; `module` is the object the
+// request is for, null when there is none.
+std::string ProcessRequest(TNS_OrtaneANI* module, const std::string& text);

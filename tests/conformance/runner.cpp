@@ -1,6 +1,8 @@
 // Runs a conformance scenario against a built module, as its host.
 //
-//   conformance MODULE SCENARIO SCRATCH_DIR
+//   conformance [--linux-host] MODULE SCENARIO SCRATCH_DIR
+//
+// --linux-host loads MODULE as Linux hosts do (see HostInterface).
 //
 // A scenario is a text file of steps, one a line ('#' starts a comment):
 //   > call ARG0 ARG1 ...   send an EXECUTE request from a local caller
@@ -16,7 +18,7 @@
 //   peer < TEXT            wait for the second process's next response
 // TEXT and arguments take the escapes \r \n \t \0 \\ \xHH; paths are
 // relative to SCRATCH_DIR. The second process is this program again:
-//   conformance --peer MODULE RESULTS_FILE
+//   conformance --peer [--linux-host] MODULE RESULTS_FILE
 // reading steps from its standard input and appending each response,
 // escaped, as one line of RESULTS_FILE.
 #include "host.h"
@@ -56,9 +58,11 @@ std::string ReadFile(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-int RunPeer(const std::string& module, const std::string& results) {
+const char kLinuxHostOption[] = "--linux-host";
+
+int RunPeer(HostInterface host_interface, const std::string& module, const std::string& results) {
     SaoriHost host;
-    if (!host.Open(module).empty())
+    if (!host.Open(module, host_interface).empty())
         return 3;
     std::ofstream out(results, std::ios::binary | std::ios::app);
     for (std::string step; std::getline(std::cin, step);) {
@@ -75,14 +79,18 @@ int RunPeer(const std::string& module, const std::string& results) {
 
 class Scenario {
 public:
-    Scenario(std::string self, std::string module, fs::path scratch)
-        : self_(std::move(self)), module_(std::move(module)), scratch_(std::move(scratch)) {}
+    Scenario(std::string self, HostInterface host_interface, std::string module, fs::path scratch)
+        : self_(std::move(self)),
+          interface_(host_interface),
+          module_(std::move(module)),
+          scratch_(std::move(scratch)) {}
 
     ~Scenario() { StopPeer(); }
 
     bool Run(const std::string& file) {
-        if (!host_.Open(module_).empty()) {
-            std::cerr << module_ << ": cannot be loaded\n";
+        std::string error = host_.Open(module_, interface_);
+        if (!error.empty()) {
+            std::cerr << error << "\n";
             return false;
         }
         std::ifstream in(file);
@@ -126,7 +134,7 @@ private:
         }
         if (line == "load" || line.rfind("load ", 0) == 0) {
             if (line == "load")
-                host_.Load(ModuleDirectory());
+                host_.Load(host_.ModuleDirectory());
             else
                 host_.Load(scratch_.string() + "/" + Unescape(line.substr(5)));
             return "";
@@ -157,11 +165,6 @@ private:
         return "";
     }
 
-    std::string ModuleDirectory() const {
-        std::size_t separator = module_.find_last_of("/\\");
-        return separator == std::string::npos ? "./" : module_.substr(0, separator + 1);
-    }
-
     // One copy of the licence text; text mode may have written CR LF.
     static std::string CheckLicense(const fs::path& path) {
         if (!fs::exists(path))
@@ -183,7 +186,9 @@ private:
             results_ = scratch_ / "peer-results.txt";
             fs::remove(results_);
             peer_read_ = 0;
-            std::string command = self_ + " --peer " + module_ + " " + results_.string();
+            std::string command = self_ + " --peer " +
+                                  (interface_ == HostInterface::kLinuxHost ? kLinuxHostOption + std::string(" ") : "") +
+                                  module_ + " " + results_.string();
             peer_ = popen(command.c_str(), "w");
             return peer_ ? "" : "  cannot start the second process";
         }
@@ -220,6 +225,7 @@ private:
     }
 
     std::string self_;
+    HostInterface interface_;
     std::string module_;
     fs::path scratch_;
     SaoriHost host_;
@@ -234,18 +240,28 @@ private:
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv, argv + argc);
-    if (args.size() == 4 && args[1] == "--peer")
-        return RunPeer(args[2], args[3]);
-    if (args.size() != 4) {
-        std::cerr << "usage: conformance MODULE SCENARIO SCRATCH_DIR\n";
+    std::string self = args[0];
+    args.erase(args.begin());
+    bool peer = !args.empty() && args[0] == "--peer";
+    if (peer)
+        args.erase(args.begin());
+    HostInterface host_interface = HostInterface::kSaori;
+    if (!args.empty() && args[0] == kLinuxHostOption) {
+        host_interface = HostInterface::kLinuxHost;
+        args.erase(args.begin());
+    }
+    if (peer && args.size() == 2)
+        return RunPeer(host_interface, args[0], args[1]);
+    if (peer || args.size() != 3) {
+        std::cerr << "usage: conformance [--linux-host] MODULE SCENARIO SCRATCH_DIR\n";
         return 2;
     }
-    fs::path scratch = args[3];
+    fs::path scratch = args[2];
     fs::remove_all(scratch);
     fs::create_directories(scratch);
-    Scenario scenario(args[0], args[1], scratch);
-    if (!scenario.Run(args[2]))
+    Scenario scenario(self, host_interface, args[0], scratch);
+    if (!scenario.Run(args[1]))
         return 1;
-    std::cout << "passed: " << args[2] << "\n";
+    std::cout << "passed: " << args[1] << "\n";
     return 0;
 }

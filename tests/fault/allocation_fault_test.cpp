@@ -166,4 +166,21 @@ TEST(LoadFault, FailedLoadLeavesModuleUnloadedUntilNextLoad) {
     }
 }
 
+TEST(LoadFault, FailedInstanceLoadMakesNoInstance) {
+    ModuleLibrary module;
+    for (long n = 1;; ++n) {
+        ASSERT_LT(n, 1000);
+        const std::string directory = "/nonexistent/directory/long/enough/to/be/allocated/";
+        char* block = static_cast<char*>(Block(directory));
+        FailAllocation(n, Failure::kOnce);
+        long id = module.saori_load(block, static_cast<long>(directory.size()));
+        if (!StopFailing()) {
+            EXPECT_NE(id, 0);
+            EXPECT_EQ(module.saori_unload(id), 1);
+            break;
+        }
+        EXPECT_EQ(id, 0) << "allocation " << n;
+    }
+}
+
 }  // namespace

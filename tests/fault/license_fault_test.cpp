@@ -33,15 +33,18 @@ protected:
         return StatusOf(module_.Request(ExecuteRequestText({"license"})).text);
     }
 
-    // The status in a child process that is not root, which permissions bind.
-    int LicenseWithoutPrivileges(const std::string& directory) {
+    // The status in a child process, -1 when it gives none within ten
+    // seconds. Without privileges the child is not root, so permissions bind.
+    enum Privileges { kKeep, kDrop };
+    int LicenseInChild(const std::string& directory, Privileges privileges) {
         int answer[2];
         if (pipe(answer) != 0)
             return -1;
         pid_t child = fork();
         if (child == 0) {
+            alarm(10);
             int status = -1;
-            if (geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0))
+            if (privileges == kKeep || geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0))
                 status = License(directory);
             _exit(write(answer[1], &status, sizeof status) == sizeof status ? 0 : 1);
         }
@@ -63,8 +66,8 @@ TEST_F(LicenseFault, ReadOnlyDirectoryCannotBeOpened) {
     fs::create_directory(scratch_ / "read-only");
     chmod((scratch_ / "writable").c_str(), 0777);
     chmod((scratch_ / "read-only").c_str(), 0555);
-    EXPECT_EQ(LicenseWithoutPrivileges((scratch_ / "writable").string() + "/"), 204);
-    EXPECT_EQ(LicenseWithoutPrivileges((scratch_ / "read-only").string() + "/"), 400);
+    EXPECT_EQ(LicenseInChild((scratch_ / "writable").string() + "/", kDrop), 204);
+    EXPECT_EQ(LicenseInChild((scratch_ / "read-only").string() + "/", kDrop), 400);
     EXPECT_FALSE(fs::exists(scratch_ / "read-only/trilox_license.txt"));
 }
 
@@ -75,6 +78,12 @@ TEST_F(LicenseFault, FullDeviceFailsTheWrite) {
     // The device stays as it was, and the next request is served.
     EXPECT_TRUE(fs::is_symlink(scratch_ / "full/trilox_license.txt"));
     EXPECT_EQ(License(scratch_.string() + "/"), 204);
+}
+
+TEST_F(LicenseFault, FifoCannotBeOpenedAtOnce) {
+    ASSERT_EQ(mkfifo((scratch_ / "trilox_license.txt").c_str(), 0600), 0);
+    EXPECT_EQ(LicenseInChild(scratch_.string() + "/", kKeep), 400);
+    EXPECT_EQ(fs::status(scratch_ / "trilox_license.txt").type(), fs::file_type::fifo);
 }
 
 TEST_F(LicenseFault, FileAsModuleDirectoryCannotBeOpened) {

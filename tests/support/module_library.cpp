@@ -19,6 +19,9 @@ ModuleLibrary::ModuleLibrary() {
     load = reinterpret_cast<LoadFn>(dlsym(library, "_load"));
     unload = reinterpret_cast<UnloadFn>(dlsym(library, "_unload"));
     request = reinterpret_cast<RequestFn>(dlsym(library, "_request"));
+    saori_load = reinterpret_cast<InstanceLoadFn>(dlsym(library, "trilox_saori_load"));
+    saori_unload = reinterpret_cast<InstanceUnloadFn>(dlsym(library, "trilox_saori_unload"));
+    saori_request = reinterpret_cast<InstanceRequestFn>(dlsym(library, "trilox_saori_request"));
 }
 
 ModuleLibrary::Reply ModuleLibrary::Request(const std::string& text) const {

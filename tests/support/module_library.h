@@ -26,6 +26,15 @@ public:
     LoadFn load;
     UnloadFn unload;
     RequestFn request;
+
+    // The instance interface of Linux hosts.
+    using InstanceLoadFn = long (*)(char*, long);
+    using InstanceUnloadFn = int (*)(long);
+    using InstanceRequestFn = char* (*)(long, char*, long*);
+
+    InstanceLoadFn saori_load;
+    InstanceUnloadFn saori_unload;
+    InstanceRequestFn saori_request;
 };
 
 // A request text's block, as a host makes it.

@@ -1,5 +1,4 @@
 // Request parsing, dispatch and response text, in-process.
-#include "module/current_module.h"
 #include "module/module_object.h"
 #include "protocol/dispatch.h"
 #include "protocol/request_parser.h"
@@ -143,11 +142,10 @@ TEST(BuildResponseText, AnyOtherStatusIsInternalError) {
 
 class Dispatch : public ::testing::Test {
 protected:
-    void SetUp() override {
-        CurrentModule().reset(new TNS_OrtaneANI);
-        CurrentModule()->Load("/nonexistent/");
-    }
-    void TearDown() override { CurrentModule().reset(); }
+    void SetUp() override { module_.Load("/nonexistent/"); }
+    std::string Process(const std::string& text) { return ProcessRequest(&module_, text); }
+
+    TNS_OrtaneANI module_;
 };
 
 TEST_F(Dispatch, AdmitsLocalAndUnknownAndRefusesExternal) {
@@ -155,24 +153,24 @@ TEST_F(Dispatch, AdmitsLocalAndUnknownAndRefusesExternal) {
     EXPECT_TRUE(IsAdmitted(2, Unknown));
     EXPECT_FALSE(IsAdmitted(2, External));
 
-    EXPECT_EQ(ProcessRequest("GET Version SAORI/1.0\r\n\r\n"), kOk);
-    EXPECT_EQ(ProcessRequest("GET Version SAORI/1.0\r\nSecurityLevel: External\r\n\r\n"), kBad);
+    EXPECT_EQ(Process("GET Version SAORI/1.0\r\n\r\n"), kOk);
+    EXPECT_EQ(Process("GET Version SAORI/1.0\r\nSecurityLevel: External\r\n\r\n"), kBad);
     for (const char* level : {"local", "LOCAL", "Local ", "", "external", "External "})
-        EXPECT_EQ(ProcessRequest("GET Version SAORI/1.0\r\nSecurityLevel: "s + level + "\r\n\r\n"), kOk)
+        EXPECT_EQ(Process("GET Version SAORI/1.0\r\nSecurityLevel: "s + level + "\r\n\r\n"), kOk)
             << level;
     // A blank before the colon makes another key; a tab is not skipped.
-    EXPECT_EQ(ProcessRequest("GET Version SAORI/1.0\r\nSecurityLevel : External\r\n\r\n"), kOk);
-    EXPECT_EQ(ProcessRequest("GET Version SAORI/1.0\r\nSecurityLevel:\tExternal\r\n\r\n"), kOk);
-    EXPECT_EQ(ProcessRequest("GET Version SAORI/1.0\r\nSecurityLevel:    External\r\n\r\n"), kBad);
+    EXPECT_EQ(Process("GET Version SAORI/1.0\r\nSecurityLevel : External\r\n\r\n"), kOk);
+    EXPECT_EQ(Process("GET Version SAORI/1.0\r\nSecurityLevel:\tExternal\r\n\r\n"), kOk);
+    EXPECT_EQ(Process("GET Version SAORI/1.0\r\nSecurityLevel:    External\r\n\r\n"), kBad);
 }
 
 TEST_F(Dispatch, FirstSecurityLevelHeaderDecides) {
-    EXPECT_EQ(ProcessRequest("GET Version SAORI/1.0\r\nSecurityLevel: External\r\nSecurityLevel: Local\r\n\r\n"),
+    EXPECT_EQ(Process("GET Version SAORI/1.0\r\nSecurityLevel: External\r\nSecurityLevel: Local\r\n\r\n"),
               kBad);
-    EXPECT_EQ(ProcessRequest("GET Version SAORI/1.0\r\nSecurityLevel: Local\r\nSecurityLevel: External\r\n\r\n"),
+    EXPECT_EQ(Process("GET Version SAORI/1.0\r\nSecurityLevel: Local\r\nSecurityLevel: External\r\n\r\n"),
               kOk);
     // After the end of the header block nothing counts.
-    EXPECT_EQ(ProcessRequest("GET Version SAORI/1.0\r\n\r\nSecurityLevel: External\r\n"), kOk);
+    EXPECT_EQ(Process("GET Version SAORI/1.0\r\n\r\nSecurityLevel: External\r\n"), kOk);
 }
 
 TEST_F(Dispatch, RefusesUnknownRequestKinds) {
@@ -181,6 +179,6 @@ TEST_F(Dispatch, RefusesUnknownRequestKinds) {
                              "GET Version\r\n\r\n", "", "EXECUTE SAORI/1.0\r\nArgument1: m\r\n\r\n",
                              "EXECUTE SAORI/1.0\r\nSecurityLevel: External\r\nArgument0: Create\r\n"
                              "Argument1: m\r\n\r\n"})
-        EXPECT_EQ(ProcessRequest(text), kBad) << text;
-    EXPECT_EQ(ProcessRequest("GET Version SAORI/1.0\r\nSender: someone\r\n\r\n"), kOk);
+        EXPECT_EQ(Process(text), kBad) << text;
+    EXPECT_EQ(Process("GET Version SAORI/1.0\r\nSender: someone\r\n\r\n"), kOk);
 }

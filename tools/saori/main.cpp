@@ -16,10 +16,16 @@
 namespace {
 
 const char kUsage[] =
-    "usage: saori MODULE version\n"
-    "       saori MODULE call [--result] ARG0 [ARG1 ...]\n"
-    "       saori MODULE raw        (request from standard input, verbatim)\n"
-    "       saori MODULE repl       (one call per input line)\n";
+    "usage: saori [--linux-host] MODULE version\n"
+    "       saori [--linux-host] MODULE call [--result] ARG0 [ARG1 ...]\n"
+    "       saori [--linux-host] MODULE raw    (request from standard input, verbatim)\n"
+    "       saori [--linux-host] MODULE repl   (one call per input line)\n"
+    "\n"
+    "MODULE is loaded from its path and called through load, unload and\n"
+    "request. With --linux-host it is loaded as Linux hosts load it: a name\n"
+    "without '/' (trilox.dll) is looked for in each directory of\n"
+    "$SAORI_FALLBACK_PATH, and called through NAME_saori_load, _unload and\n"
+    "_request (trilox_saori_load for trilox.dll).\n";
 
 void Write(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
@@ -66,12 +72,21 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    HostInterface host_interface = HostInterface::kSaori;
+    if (!args.empty() && args[0] == "--linux-host") {
+        host_interface = HostInterface::kLinuxHost;
+        args.erase(args.begin());
+    }
     if (args.size() < 2) {
         std::fputs(kUsage, stderr);
         return 3;
     }
     SaoriHost host;
-    std::string error = host.Open(args[0]);
+    std::string error = host.Open(args[0], host_interface);
     if (!error.empty()) {
         std::fprintf(stderr, "saori: %s\n", error.c_str());
         return 3;

@@ -1,0 +1,103 @@
+// The instance interface of Linux hosts (trilox_saori_*): instances in one
+// process, each with its own directory, over the one set of mutexes.
+#include "host.h"
+#include "support/module_library.h"
+#include "support/scratch_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kVersion = "GET Version SAORI/1.0\r\nSecurityLevel: local\r\n\r\n";
+
+class Instances : public ::testing::Test {
+protected:
+    void SetUp() override {
+        scratch_ = MakeScratchDirectory("instances");
+        ASSERT_FALSE(scratch_.empty());
+        // Mutexes of this test only, whatever else runs beside it.
+        setenv("TRILOX_NAMESPACE_DIR", (scratch_ / "namespace").c_str(), 1);
+    }
+    void TearDown() override { fs::remove_all(scratch_); }
+
+    long Load(const std::string& directory) {
+        return module_.saori_load(static_cast<char*>(Block(directory)), static_cast<long>(directory.size()));
+    }
+    std::string Request(long id, const std::string& text) {
+        long len = static_cast<long>(text.size());
+        char* reply = module_.saori_request(id, static_cast<char*>(Block(text)), &len);
+        EXPECT_NE(reply, nullptr);
+        std::string response = reply ? std::string(reply, static_cast<std::size_t>(len)) : "";
+        std::free(reply);
+        return response;
+    }
+    std::string Call(long id, const std::vector<std::string>& arguments) {
+        return Request(id, ExecuteRequestText(arguments));
+    }
+
+    ModuleLibrary module_;
+    fs::path scratch_;
+};
+
+TEST_F(Instances, EachHasItsOwnDirectoryAndAllShareTheMutexes) {
+    fs::create_directories(scratch_ / "a");
+    fs::create_directories(scratch_ / "b");
+    long a = Load((scratch_ / "a").string() + "/");
+    long b = Load((scratch_ / "b").string() + "/");
+    ASSERT_NE(a, 0);
+    ASSERT_NE(b, 0);
+    ASSERT_NE(a, b);
+
+    EXPECT_EQ(StatusOf(Call(a, {"license"})), 204);
+    EXPECT_TRUE(fs::exists(scratch_ / "a/trilox_license.txt"));
+    EXPECT_FALSE(fs::exists(scratch_ / "b/trilox_license.txt"));
+    EXPECT_EQ(StatusOf(Call(b, {"license"})), 204);
+    EXPECT_TRUE(fs::exists(scratch_ / "b/trilox_license.txt"));
+
+    // One registry: what one instance created, another deletes.
+    EXPECT_EQ(ResultOf(Call(a, {"Create", "shared"})), "1");
+    EXPECT_EQ(ResultOf(Call(b, {"Create", "shared"})), "0");
+    EXPECT_EQ(ResultOf(Call(b, {"Delete", "shared"})), "1");
+    EXPECT_EQ(StatusOf(Call(a, {"Lock", "shared"})), 500);
+
+    // Ending one leaves the other serving; its id is not given out again.
+    EXPECT_EQ(module_.saori_unload(a), 1);
+    EXPECT_EQ(Request(a, kVersion), kFixed500);
+    EXPECT_EQ(StatusOf(Request(b, kVersion)), 200);
+    long c = Load("");
+    EXPECT_NE(c, a);
+    EXPECT_EQ(StatusOf(Request(c, kVersion)), 200);
+    EXPECT_EQ(module_.saori_unload(b), 1);
+    EXPECT_EQ(module_.saori_unload(c), 1);
+}
+
+TEST_F(Instances, UnknownIdsAndOddBlocks) {
+    for (long id : {0L, -1L, 123456789L}) {
+        EXPECT_EQ(Request(id, kVersion), kFixed500) << id;
+        EXPECT_EQ(module_.saori_unload(id), 1) << id;  // and nothing breaks
+    }
+    long id = module_.saori_load(nullptr, 4);  // read as the empty directory
+    ASSERT_NE(id, 0);
+    long len = 9;
+    char* reply = module_.saori_request(id, nullptr, &len);  // the empty text
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(StatusOf(std::string(reply, static_cast<std::size_t>(len))), 400);
+    std::free(reply);
+    EXPECT_EQ(module_.saori_request(id, static_cast<char*>(Block(kVersion)), nullptr), nullptr);
+
+    // The other interface in the same process is not an instance.
+    EXPECT_EQ(module_.Request(kVersion).text, kFixed500);
+    EXPECT_TRUE(module_.Load(scratch_.string() + "/"));
+    EXPECT_EQ(StatusOf(module_.Request(kVersion).text), 200);
+    EXPECT_EQ(module_.unload(), 1);
+    EXPECT_EQ(StatusOf(Request(id, kVersion)), 200);
+    EXPECT_EQ(module_.saori_unload(id), 1);
+}
+
+}  // namespace
