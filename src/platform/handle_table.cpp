@@ -66,6 +66,11 @@ void MutexObject::note_acquired() {
     ++levels;
 }
 
+void MutexObject::release_callers_hold() {
+    if (holder != thread_number()) return;
+    for (; levels > 0; --levels) release_shared_mutex(*shared);
+}
+
 void HandleTable::reserve() {
     if (first_free_ == slots_.size()) slots_.push_back(nullptr);
 }
@@ -75,7 +80,7 @@ HANDLE HandleTable::add_handle(MutexObject& object) {
     slots_[slot] = &object;
     if (object.handles++ == 0 && object.directory) {
         try {
-            auto [entry, added] = open_by_name_.emplace(std::make_pair(object.directory.get(), object.file_name), &object);
+            auto [entry, added] = open_by_name_.emplace(std::make_pair(object.directory.get(), object.name), &object);
             if (added) object.entry_by_name = entry;
         } catch (const std::bad_alloc&) {
             // Only a shortcut: without it, opening takes the long way.
@@ -103,9 +108,8 @@ MutexObject* HandleTable::remove_handle(HANDLE handle) {
     return object;
 }
 
-MutexObject* HandleTable::find_open(const NamespaceDirectory& directory,
-                                    const std::string& file_name) const {
-    auto found = open_by_name_.find({&directory, file_name});
+MutexObject* HandleTable::find_open(const NamespaceDirectory& directory, const std::string& name) const {
+    auto found = open_by_name_.find({&directory, name});
     return found == open_by_name_.end() ? nullptr : found->second;
 }
 

@@ -24,16 +24,19 @@ using FileId = std::pair<dev_t, ino_t>;
 using ObjectsByName = std::map<std::pair<const NamespaceDirectory*, std::string>, MutexObject*>;
 
 struct MutexObject {
-    MutexObject(std::shared_ptr<NamespaceDirectory> directory, std::string file_name,
+    MutexObject(std::shared_ptr<NamespaceDirectory> directory, std::string name, std::string file_name,
                 const struct stat& file_status, UniqueFd file, SharedMutexMapping shared)
-        : directory(std::move(directory)), file_name(std::move(file_name)),
+        : directory(std::move(directory)), name(std::move(name)), file_name(std::move(file_name)),
           id(file_status.st_dev, file_status.st_ino), file(std::move(file)), shared(std::move(shared)) {}
 
     // Counts the acquisitions of the thread of this process that holds the mutex.
     void note_acquired();
+    // Gives up every acquisition the calling thread holds.
+    void release_callers_hold();
     bool in_use() const { return handles || callers || levels; }
 
     const std::shared_ptr<NamespaceDirectory> directory;  // null for a mutex without a name
+    const std::string name;  // within its namespace
     const std::string file_name;
     const FileId id;
     UniqueFd file;  // holds this process's shared flock while it has handles
@@ -58,7 +61,7 @@ public:
 
     // A named mutex this process has a handle to: that handle keeps the name
     // its own, so opening it again needs no look at the file system.
-    MutexObject* find_open(const NamespaceDirectory& directory, const std::string& file_name) const;
+    MutexObject* find_open(const NamespaceDirectory& directory, const std::string& name) const;
     MutexObject* find_object(const struct stat& file_status) const;
     MutexObject& add_object(std::unique_ptr<MutexObject> object);
     void remove_if_unused(const MutexObject& object);
@@ -71,6 +74,6 @@ private:
 };
 
 // Guards the handle table and the namespace directories, and keeps the threads
-// of this process apart around the namespace lock, which only excludes processes.
+// of this process apart around the flocks, which only tell processes apart.
 std::mutex& process_lock();
 HandleTable& handle_table();

@@ -16,7 +16,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
     std::string local_directory() const { return namespace_ + "/trilox-" + std::to_string(geteuid()); }
-    std::string global_directory() const { return namespace_ + "/trilox-global"; }
+    std::string global_directory() const { return namespace_; }  // files "trilox-global-..."
 
     std::string temporary_;  // fresh for each test; holds namespace_
     std::string namespace_;  // TRILOX_NAMESPACE_DIR
