@@ -15,7 +15,7 @@ namespace {
 const char kSharedMemory[] = "/dev/shm";
 
 struct OpenDirectories {
-    std::string root;  // $TRILOX_NAMESPACE_DIR when these were opened
+    std::string root, runtime;  // $TRILOX_NAMESPACE_DIR and $XDG_RUNTIME_DIR when these were opened
     std::shared_ptr<NamespaceDirectory> local, global;
 };
 
@@ -25,9 +25,9 @@ OpenDirectories& open_directories() {
     return directories;
 }
 
-std::string namespace_root() {
-    const char* root = std::getenv("TRILOX_NAMESPACE_DIR");
-    return root ? root : "";
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
 // What went wrong with a directory: the Win32 error for the caller and a
@@ -112,24 +112,24 @@ std::shared_ptr<NamespaceDirectory> open_private(const std::string& parent, cons
     }
 }
 
-// $XDG_RUNTIME_DIR when it names a directory of the user's own, closed to
-// others, as it should; else "".
-std::string runtime_directory() {
-    const char* path = std::getenv("XDG_RUNTIME_DIR");
-    if (!path || path[0] != '/') return "";
-    UniqueFd fd(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+// `path` ($XDG_RUNTIME_DIR) when it names a directory of the user's own,
+// closed to others, as it should; else "".
+std::string usable_runtime_directory(const std::string& path) {
+    if (path[0] != '/') return "";
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     Refusal unusable;
     return fd && checked(std::move(fd), path, false, unusable) ? path : "";
 }
 
-std::shared_ptr<NamespaceDirectory> open_directory(const std::string& root, bool global, Refusal& refusal) {
+std::shared_ptr<NamespaceDirectory> open_directory(const std::string& root, const std::string& runtime_variable,
+                                                   bool global, Refusal& refusal) {
     std::string own = "trilox-" + std::to_string(geteuid());
     if (!root.empty()) {
         mkdir(root.c_str(), 0700);  // TRILOX_NAMESPACE_DIR may name one still to be made
         return global ? open_shared(root, refusal) : open_private(root, own, refusal);
     }
     if (global) return open_shared(kSharedMemory, refusal);
-    std::string runtime = runtime_directory();
+    std::string runtime = usable_runtime_directory(runtime_variable);
     return runtime.empty() ? open_private(kSharedMemory, own, refusal) : open_private(runtime, "trilox", refusal);
 }
 
@@ -137,12 +137,13 @@ std::shared_ptr<NamespaceDirectory> open_directory(const std::string& root, bool
 
 std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, DWORD& error) {
     OpenDirectories& directories = open_directories();
-    std::string root = namespace_root();
-    if (directories.root != root) directories = OpenDirectories{root, nullptr, nullptr};
+    std::string root = environment("TRILOX_NAMESPACE_DIR"), runtime = environment("XDG_RUNTIME_DIR");
+    if (directories.root != root || directories.runtime != runtime)
+        directories = OpenDirectories{root, runtime, nullptr, nullptr};
     std::shared_ptr<NamespaceDirectory>& directory = global ? directories.global : directories.local;
     if (!directory) {
         Refusal refusal;
-        directory = open_directory(directories.root, global, refusal);
+        directory = open_directory(root, runtime, global, refusal);
         error = refusal.error;
     }
     return directory;
@@ -156,7 +157,7 @@ std::string namespace_problems() {
     std::string problems;
     for (bool global : {false, true}) {
         Refusal refusal;
-        if (!open_directory(namespace_root(), global, refusal))
+        if (!open_directory(environment("TRILOX_NAMESPACE_DIR"), environment("XDG_RUNTIME_DIR"), global, refusal))
             problems += std::string(global ? "Global\\ names: " : "local names: ") + refusal.reason + "\n";
     }
     return problems;

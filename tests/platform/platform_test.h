@@ -36,6 +36,8 @@ struct Reply {
 class Helper {
 public:
     Helper();  // in the current TRILOX_NAMESPACE_DIR
+    // Another user's: `program` (a copy of the helper others can run) through setpriv, as root.
+    Helper(uid_t user, const std::string& program);
     ~Helper();
     Reply create(const std::string& name) { return call("create " + name); }
     Reply open(const std::string& name) { return call("open " + name); }
@@ -55,6 +57,8 @@ private:
         send(command);
         return receive();
     }
+
+    void start(char* const argv[]);
 
     pid_t pid_ = -1;
     int to_ = -1, from_ = -1;
