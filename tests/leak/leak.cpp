@@ -160,7 +160,9 @@ private:
 
 bool Run(const std::string& module, long requests, const fs::path& scratch, std::vector<Step> round) {
     const std::size_t kinds = round.size();
-    LeakRun& run = *new LeakRun(module, scratch, std::move(round));
+    static std::vector<LeakRun*>& kept = *new std::vector<LeakRun*>;
+    kept.push_back(new LeakRun(module, scratch, std::move(round)));
+    LeakRun& run = *kept.back();
     const int checkpoints = 10;
     if (!run.Send(requests / 20))
         return false;
