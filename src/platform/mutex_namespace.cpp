@@ -25,7 +25,7 @@ OpenDirectories& open_directories() {
     return directories;
 }
 
-std::string environment(const char* name) {
+const char* environment(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
 }
@@ -137,13 +137,14 @@ std::shared_ptr<NamespaceDirectory> open_directory(const std::string& root, cons
 
 std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, DWORD& error) {
     OpenDirectories& directories = open_directories();
-    std::string root = environment("TRILOX_NAMESPACE_DIR"), runtime = environment("XDG_RUNTIME_DIR");
+    const char* root = environment("TRILOX_NAMESPACE_DIR");
+    const char* runtime = environment("XDG_RUNTIME_DIR");
     if (directories.root != root || directories.runtime != runtime)
         directories = OpenDirectories{root, runtime, nullptr, nullptr};
     std::shared_ptr<NamespaceDirectory>& directory = global ? directories.global : directories.local;
     if (!directory) {
         Refusal refusal;
-        directory = open_directory(root, runtime, global, refusal);
+        directory = open_directory(directories.root, directories.runtime, global, refusal);
         error = refusal.error;
     }
     return directory;
