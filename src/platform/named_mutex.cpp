@@ -52,14 +52,23 @@ enum class Outcome {
     again,    // the name changed under us: look again
 };
 
-bool same_file(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+// True while `file_name` still names the file `id`.
+bool still_named(const NamespaceDirectory& directory, const std::string& file_name, FileId id) {
+    struct stat now;
+    return fstatat(directory.fd(), file_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           FileId(now.st_dev, now.st_ino) == id;
 }
 
-// True while the mutex's name still names the file we opened as `status`.
-bool still_named(const NamespaceDirectory& directory, const MutexName& name, const struct stat& status) {
-    struct stat now;
-    return fstatat(directory.fd(), name.file_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && same_file(now, status);
+// Takes this process's shared flock again on the file of an idle mutex, if
+// it is still alive and still has its name; else lets it go, for the long
+// way to find out what became of it.
+bool reopen_idle(MutexObject& object) {
+    int fd = object.file.get();
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK && flock(fd, LOCK_SH | LOCK_NB) == 0 &&
+        still_named(*object.directory, object.file_name, object.id))
+        return true;
+    handle_table().let_go(object);
+    return false;
 }
 
 Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, const MutexName& name,
@@ -90,7 +99,8 @@ Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, cons
     if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
         // No one has it open: its last handle was in a process that died
         // before it removed the name. Ours to remove, if it is still there.
-        if (still_named(*directory, name, status)) unlinkat(directory->fd(), name.file_name.c_str(), 0);
+        if (still_named(*directory, name.file_name, FileId(status.st_dev, status.st_ino)))
+            unlinkat(directory->fd(), name.file_name.c_str(), 0);
         return Outcome::again;
     }
     if (errno != EWOULDBLOCK || flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
@@ -98,7 +108,7 @@ Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, cons
         error = win32_error_from_errno(errno);
         return Outcome::done;
     }
-    if (!still_named(*directory, name, status)) return Outcome::again;
+    if (!still_named(*directory, name.file_name, FileId(status.st_dev, status.st_ino))) return Outcome::again;
 
     if (known) {  // still mapped, as a thread of ours holds it
         known->file = std::move(fd);
@@ -148,7 +158,7 @@ Outcome create_new(const std::shared_ptr<NamespaceDirectory>& directory, const M
     int link_error = errno;
     // Never unmap what this thread holds: glibc lists a robust mutex by address.
     object->release_callers_hold();
-    handle_table().remove_if_unused(*object);
+    handle_table().let_go(*object);
     object = nullptr;
     if (link_error == EEXIST) return Outcome::again;  // made meanwhile by another process: open theirs
     error = win32_error_from_errno(link_error);
@@ -162,7 +172,8 @@ MutexObject* open_named(const char* name, bool* created, BOOL initial_owner, DWO
     if ((error = parse_mutex_name(name, parsed))) return nullptr;
     std::shared_ptr<NamespaceDirectory> directory = namespace_directory(parsed.global, error);
     if (!directory) return nullptr;
-    if (MutexObject* object = handle_table().find_open(*directory, parsed.name)) return object;
+    MutexObject* open = handle_table().find_open(*directory, parsed.name);
+    if (open && (open->handles > 0 || reopen_idle(*open))) return open;
 
     std::chrono::steady_clock::time_point give_up{};
     for (;;) {
@@ -280,17 +291,23 @@ extern "C" BOOL CloseHandle(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (object->handles == 0) {
-        // This process's last handle: if no other process has one, the mutex
-        // is gone. Its name goes (our exclusive flock keeps it naming this
-        // file until then), and so does a hold of the calling thread, which
-        // no one can ever see again; then nothing needs it mapped. A hold of
-        // another thread of ours keeps it mapped.
-        bool last = !object->directory || flock(object->file.get(), LOCK_EX | LOCK_NB) == 0;
-        if (last && object->directory) unlinkat(object->directory->fd(), object->file_name.c_str(), 0);
-        if (last) object->release_callers_hold();
-        object->file = UniqueFd();  // and with it our flock
+    if (object->handles > 0) return TRUE;
+
+    // This process's last handle: if no other process has one, the mutex is
+    // gone. Its name goes (our exclusive flock keeps it naming this file
+    // until then), and so does a hold of the calling thread, which no one can
+    // ever see again; then nothing needs it mapped. A hold of another thread
+    // of ours keeps it mapped.
+    if (!object->directory || flock(object->file.get(), LOCK_EX | LOCK_NB) == 0) {
+        if (object->directory) unlinkat(object->directory->fd(), object->file_name.c_str(), 0);
+        object->release_callers_hold();
+        handle_table().let_go(*object);
+    } else if (errno == EWOULDBLOCK) {
+        // It lives on elsewhere. The failed conversion has given up our
+        // shared flock: the lock comes off before the new one is tried.
+        handle_table().keep_idle(*object);
+    } else {
+        handle_table().let_go(*object);
     }
-    handle_table().remove_if_unused(*object);
     return TRUE;
 }

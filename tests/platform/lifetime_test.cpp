@@ -10,6 +10,12 @@
 
 using LifetimeTest = PlatformTest;
 
+namespace {
+long open_descriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
+}  // namespace
+
 TEST_F(LifetimeTest, AMutexLivesWhileAHandleIsOpenAnywhere) {
     Helper other;
     std::uintptr_t theirs = other.create("m").value;
@@ -86,9 +92,6 @@ TEST_F(LifetimeTest, AForkedChildLeavesTheParentsHandlesAlone) {
 }
 
 TEST_F(LifetimeTest, AMutexHeldByTheCloserOfItsLastHandleLeavesNothing) {
-    auto descriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-    };
     auto mutex_mappings = [&] {
         std::ifstream maps("/proc/self/maps");
         int count = 0;
@@ -96,7 +99,7 @@ TEST_F(LifetimeTest, AMutexHeldByTheCloserOfItsLastHandleLeavesNothing) {
             count += line.find(namespace_) != std::string::npos || line.find("trilox mutex") != std::string::npos;
         return count;
     };
-    auto before = descriptors();
+    auto before = open_descriptors();
     auto mappings_before = mutex_mappings();
     // What a script does that locks a mutex and then deletes it: with no
     // handle left anywhere, the mutex is gone, and with it the hold.
@@ -109,7 +112,7 @@ TEST_F(LifetimeTest, AMutexHeldByTheCloserOfItsLastHandleLeavesNothing) {
             ASSERT_TRUE(CloseHandle(handle));
         }
     }
-    EXPECT_LT(descriptors() - before, 10);
+    EXPECT_LT(open_descriptors() - before, 10);
     EXPECT_EQ(mutex_mappings(), mappings_before);
     EXPECT_TRUE(std::filesystem::is_empty(local_directory()));
 
@@ -119,4 +122,17 @@ TEST_F(LifetimeTest, AMutexHeldByTheCloserOfItsLastHandleLeavesNothing) {
     std::uintptr_t theirs = other.open("m").value;
     CloseHandle(mine);
     EXPECT_EQ(other.wait(theirs, 0).value, WAIT_TIMEOUT);
+}
+
+// A process keeps a few mutexes it opened and closed open, to open them again
+// cheaply; that keeps them alive nowhere, and keeps few descriptors.
+TEST_F(LifetimeTest, MutexesOpenedHereAndLeftElsewhereCostFewDescriptors) {
+    Helper other;
+    for (int i = 0; i < 40; ++i) other.create("m" + std::to_string(i));
+    auto before = open_descriptors();
+    for (int i = 0; i < 40; ++i) EXPECT_TRUE(CloseHandle(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, ("m" + std::to_string(i)).c_str())));
+    EXPECT_LT(open_descriptors() - before, 10);
+    other.kill();
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(open_error("m" + std::to_string(i)), ERROR_FILE_NOT_FOUND) << i;
+    EXPECT_TRUE(std::filesystem::is_empty(local_directory()));
 }
