@@ -1,3 +1,5 @@
 #include "mutex/registry.h"
 
-std::map<std::string, HANDLE> MutexRegistry;
+// Never destroyed: a host may still send requests from its own teardown,
+// after the library's static objects are gone.
+std::map<std::string, HANDLE>& MutexRegistry = *new std::map<std::string, HANDLE>;

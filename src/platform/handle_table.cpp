@@ -66,6 +66,11 @@ void MutexObject::note_acquired() {
     ++levels;
 }
 
+void MutexObject::release_callers_hold() {
+    if (holder != thread_number()) return;
+    for (; levels > 0; --levels) release_shared_mutex(*shared);
+}
+
 void HandleTable::reserve() {
     if (first_free_ == slots_.size()) slots_.push_back(nullptr);
 }
@@ -73,9 +78,10 @@ void HandleTable::reserve() {
 HANDLE HandleTable::add_handle(MutexObject& object) {
     std::size_t slot = first_free_;
     slots_[slot] = &object;
-    if (object.handles++ == 0 && object.directory) {
+    if (object.handles++ == 0) forget_idle(object);
+    if (object.directory && !object.entry_by_name) {
         try {
-            auto [entry, added] = open_by_name_.emplace(std::make_pair(object.directory.get(), object.file_name), &object);
+            auto [entry, added] = open_by_name_.emplace(std::make_pair(object.directory.get(), object.name), &object);
             if (added) object.entry_by_name = entry;
         } catch (const std::bad_alloc&) {
             // Only a shortcut: without it, opening takes the long way.
@@ -95,17 +101,13 @@ MutexObject* HandleTable::remove_handle(HANDLE handle) {
     if (object) {
         slots_[slot_of(handle)] = nullptr;
         first_free_ = std::min(first_free_, slot_of(handle));
-        if (--object->handles == 0 && object->entry_by_name) {
-            open_by_name_.erase(*object->entry_by_name);
-            object->entry_by_name.reset();
-        }
+        --object->handles;
     }
     return object;
 }
 
-MutexObject* HandleTable::find_open(const NamespaceDirectory& directory,
-                                    const std::string& file_name) const {
-    auto found = open_by_name_.find({&directory, file_name});
+MutexObject* HandleTable::find_open(const NamespaceDirectory& directory, const std::string& name) const {
+    auto found = open_by_name_.find({&directory, name});
     return found == open_by_name_.end() ? nullptr : found->second;
 }
 
@@ -122,6 +124,25 @@ MutexObject& HandleTable::add_object(std::unique_ptr<MutexObject> object) {
 void HandleTable::remove_if_unused(const MutexObject& object) {
     FileId id = object.id;  // erasing destroys the object
     if (!object.in_use()) objects_.erase(id);
+}
+
+void HandleTable::forget_idle(const MutexObject& object) {
+    idle_count_ = std::remove(idle_.begin(), idle_.begin() + idle_count_, &object) - idle_.begin();
+}
+
+void HandleTable::keep_idle(MutexObject& object) {
+    if (idle_count_ == kIdleKept) let_go(*idle_[0]);
+    idle_[idle_count_++] = &object;
+}
+
+void HandleTable::let_go(MutexObject& object) {
+    forget_idle(object);
+    if (object.entry_by_name) {
+        open_by_name_.erase(*object.entry_by_name);
+        object.entry_by_name.reset();
+    }
+    object.file = UniqueFd();
+    remove_if_unused(object);
 }
 
 std::mutex& process_lock() {

@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -24,19 +25,24 @@ using FileId = std::pair<dev_t, ino_t>;
 using ObjectsByName = std::map<std::pair<const NamespaceDirectory*, std::string>, MutexObject*>;
 
 struct MutexObject {
-    MutexObject(std::shared_ptr<NamespaceDirectory> directory, std::string file_name,
+    MutexObject(std::shared_ptr<NamespaceDirectory> directory, std::string name, std::string file_name,
                 const struct stat& file_status, UniqueFd file, SharedMutexMapping shared)
-        : directory(std::move(directory)), file_name(std::move(file_name)),
+        : directory(std::move(directory)), name(std::move(name)), file_name(std::move(file_name)),
           id(file_status.st_dev, file_status.st_ino), file(std::move(file)), shared(std::move(shared)) {}
 
     // Counts the acquisitions of the thread of this process that holds the mutex.
     void note_acquired();
-    bool in_use() const { return handles || callers || levels; }
+    // Gives up every acquisition the calling thread holds.
+    void release_callers_hold();
+    bool in_use() const { return handles || callers || levels || file; }
 
     const std::shared_ptr<NamespaceDirectory> directory;  // null for a mutex without a name
+    const std::string name;  // within its namespace
     const std::string file_name;
     const FileId id;
-    UniqueFd file;  // holds this process's shared flock while it has handles
+    // Holds this process's shared flock while it has handles; open without
+    // one while the mutex is idle here (see HandleTable::keep_idle).
+    UniqueFd file;
     // glibc links a robust mutex into its holder's list by the address it was
     // locked at: the process maps it once, and keeps it mapped while held.
     const SharedMutexMapping shared;
@@ -58,19 +64,32 @@ public:
 
     // A named mutex this process has a handle to: that handle keeps the name
     // its own, so opening it again needs no look at the file system.
-    MutexObject* find_open(const NamespaceDirectory& directory, const std::string& file_name) const;
+    // Finds idle ones too.
+    MutexObject* find_open(const NamespaceDirectory& directory, const std::string& name) const;
     MutexObject* find_object(const struct stat& file_status) const;
     MutexObject& add_object(std::unique_ptr<MutexObject> object);
     void remove_if_unused(const MutexObject& object);
 
+    // Keeps a named mutex this process has no handle to, but that lives on in
+    // other processes, open and mapped: opening it again then takes no new
+    // descriptor and no new mapping. The oldest beyond a few are let go.
+    void keep_idle(MutexObject& object);
+    // Closes the file of `object`, and lets the object go if nothing else needs it.
+    void let_go(MutexObject& object);
+
 private:
+    static constexpr std::size_t kIdleKept = 8;
+
     std::vector<MutexObject*> slots_;  // handle 4 * (i + 1) is slots_[i], null when free
     std::size_t first_free_ = 0;
     std::map<FileId, std::unique_ptr<MutexObject>> objects_;
     ObjectsByName open_by_name_;
+    std::array<MutexObject*, kIdleKept> idle_{};  // oldest first
+    std::size_t idle_count_ = 0;
+    void forget_idle(const MutexObject& object);
 };
 
 // Guards the handle table and the namespace directories, and keeps the threads
-// of this process apart around the namespace lock, which only excludes processes.
+// of this process apart around the flocks, which only tell processes apart.
 std::mutex& process_lock();
 HandleTable& handle_table();

@@ -9,10 +9,19 @@ namespace {
 
 const char kHexDigits[] = "0123456789ABCDEF";
 
+// Machine-wide names share their directory with everything else in it.
+const char kGlobalFilePrefix[] = "trilox-global-";
+
 bool remove_prefix(std::string_view& name, std::string_view prefix) {
     if (name.substr(0, prefix.size()) != prefix) return false;
     name.remove_prefix(prefix.size());
     return true;
+}
+
+// In code page 932 such a byte and the one after it are one character, and
+// the second may be any byte, 0x5C ('\') included: "表" is 95 5C.
+bool is_lead_byte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
 std::uint64_t fnv1a(std::string_view bytes) {
@@ -21,13 +30,13 @@ std::uint64_t fnv1a(std::string_view bytes) {
     return hash;
 }
 
-// Every name gets a file of its own inside the namespace directory: '/' cannot
-// stand in a file name and a leading '.' could make "." or "..", so both are
-// escaped as %XX, and so is '%' to keep the mapping one-to-one. A name whose
-// file name would pass NAME_MAX is filed under a hash instead; the file keeps
-// the full name, so a collision is found out. Escapes never make "%%".
-std::string file_name_for(std::string_view name) {
-    std::string file_name;
+// Every name gets a file of its own: '/' cannot stand in a file name and a
+// leading '.' could make "." or "..", so both are escaped as %XX, and so is
+// '%' to keep the mapping one-to-one. A name whose file name would pass
+// NAME_MAX is filed under a hash instead; the file keeps the full name, so a
+// collision is found out. Escapes never make "%%".
+std::string file_name_for(std::string_view prefix, std::string_view name) {
+    std::string file_name(prefix);
     for (std::size_t i = 0; i < name.size(); ++i) {
         unsigned char byte = name[i];
         if (byte == '/' || byte == '%' || (byte == '.' && i == 0)) {
@@ -40,7 +49,7 @@ std::string file_name_for(std::string_view name) {
     }
     if (file_name.size() <= NAME_MAX) return file_name;
 
-    file_name = "%%";
+    file_name = std::string(prefix) + "%%";
     for (std::uint64_t hash = fnv1a(name), i = 0; i < 16; ++i, hash <<= 4)
         file_name += kHexDigits[hash >> 60];
     return file_name;
@@ -49,16 +58,24 @@ std::string file_name_for(std::string_view name) {
 }  // namespace
 
 DWORD parse_mutex_name(const char* name, MutexName& parsed) {
-    std::string_view rest(name, std::strlen(name));
-    if (rest.size() > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
-
+    std::string_view whole(name, std::strlen(name)), rest = whole;
     // "Local\" is the namespace a bare name is in already; the prefixes are case-sensitive.
     parsed.global = remove_prefix(rest, "Global\\");
     if (!parsed.global) remove_prefix(rest, "Local\\");
+
+    // Windows counts the UTF-16 units of the name converted from code page
+    // 932, one for each character; a byte that begins no character is one.
+    std::size_t characters = whole.size() - rest.size();
+    bool separator = false;
+    for (std::size_t i = 0; i < rest.size(); ++characters) {
+        separator = separator || rest[i] == '\\';
+        i += is_lead_byte(rest[i]) && i + 1 < rest.size() ? 2 : 1;
+    }
+    if (characters > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
     if (rest.empty()) return ERROR_INVALID_NAME;
-    if (rest.find('\\') != std::string_view::npos) return ERROR_PATH_NOT_FOUND;
+    if (separator) return ERROR_PATH_NOT_FOUND;
 
     parsed.name = rest;
-    parsed.file_name = file_name_for(rest);
+    parsed.file_name = file_name_for(parsed.global ? kGlobalFilePrefix : "", rest);
     return ERROR_SUCCESS;
 }

@@ -12,4 +12,5 @@ struct MutexName {
 };
 
 // Fills `parsed` and returns ERROR_SUCCESS, or returns the Win32 error for a bad name.
+// Names are read as Windows reads them in code page 932 (Shift_JIS).
 DWORD parse_mutex_name(const char* name, MutexName& parsed);

@@ -3,18 +3,19 @@
 #include "platform/posix_error.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <cstring>
 
 namespace {
 
+const char kSharedMemory[] = "/dev/shm";
+
 struct OpenDirectories {
-    std::string root;
+    std::string root, runtime;  // $TRILOX_NAMESPACE_DIR and $XDG_RUNTIME_DIR when these were opened
     std::shared_ptr<NamespaceDirectory> local, global;
 };
 
@@ -24,81 +25,141 @@ OpenDirectories& open_directories() {
     return directories;
 }
 
-const char* namespace_root() {
-    const char* root = std::getenv("TRILOX_NAMESPACE_DIR");
-    return root && *root ? root : "/dev/shm";
+const char* environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
-// Makes the directory `name` in `root` with exactly `mode`, or finds it made:
-// it is built under a temporary name and renamed into place, so that no
-// process ever sees it half made, and of two racing processes one wins and
-// both go on.
-DWORD make_directory(const std::string& root, int root_fd, const std::string& name, mode_t mode) {
-    std::string temporary = root + "/.trilox-XXXXXX";
-    if (!mkdtemp(temporary.data())) return win32_error_from_errno(errno);
-    int error = 0;
-    if (chmod(temporary.c_str(), mode) != 0 ||
-        renameat2(AT_FDCWD, temporary.c_str(), root_fd, name.c_str(), RENAME_NOREPLACE) != 0)
-        error = errno;
-    if (error) rmdir(temporary.c_str());
-    return error && error != EEXIST ? win32_error_from_errno(error) : ERROR_SUCCESS;
-}
+// What went wrong with a directory: the Win32 error for the caller and a
+// line for a person.
+struct Refusal {
+    DWORD error = ERROR_SUCCESS;
+    std::string reason;
 
-// A user's own directory is theirs alone; the machine-wide one is open to all,
-// and its sticky bit keeps each user's files out of the others' reach.
-bool safe_to_use(const struct stat& directory, bool global, uid_t user) {
-    if (global) return (directory.st_mode & 01777) == 01777;
-    return directory.st_uid == user && (directory.st_mode & 077) == 0;
-}
-
-std::shared_ptr<NamespaceDirectory> open_directory(const std::string& root, bool global,
-                                                   DWORD& error) {
-    mkdir(root.c_str(), 0700);  // TRILOX_NAMESPACE_DIR may name one still to be made
-    UniqueFd root_fd(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root_fd) {
-        error = win32_error_from_errno(errno);
+    std::shared_ptr<NamespaceDirectory> refuse(DWORD code, const std::string& path, const std::string& why) {
+        error = code;
+        reason = path + ": " + why;
         return nullptr;
     }
-    uid_t user = geteuid();
-    std::string name = global ? "trilox-global" : "trilox-" + std::to_string(user);
+};
+
+std::string mode_text(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Why no mutex files may be kept in this directory, or "" when they may. A
+// private one is the user's alone. A shared one may be open to all, as
+// /dev/shm is, if it is sticky (only a file's owner can then remove or
+// rename it) and belongs to root or to the user (its owner could remove
+// anything in it).
+std::string unsafe_because(const struct stat& status, bool shared, uid_t user) {
+    if (status.st_uid != user && !(shared && status.st_uid == 0))
+        return "belongs to uid " + std::to_string(status.st_uid) + ", not to uid " + std::to_string(user);
+    if (!shared && (status.st_mode & 077))
+        return "is open to other users (mode " + mode_text(status.st_mode) + ")";
+    if (shared && (status.st_mode & 022) && !(status.st_mode & S_ISVTX))
+        return "others may remove files in it (mode " + mode_text(status.st_mode) + ", not sticky)";
+    return "";
+}
+
+std::shared_ptr<NamespaceDirectory> checked(UniqueFd fd, const std::string& path, bool shared, Refusal& refusal) {
+    struct stat status;
+    if (fstat(fd.get(), &status) != 0) return refusal.refuse(win32_error_from_errno(errno), path, std::strerror(errno));
+    std::string why = unsafe_because(status, shared, geteuid());
+    if (!why.empty()) return refusal.refuse(ERROR_ACCESS_DENIED, path, why);
+    return std::make_shared<NamespaceDirectory>(std::move(fd), geteuid());
+}
+
+std::shared_ptr<NamespaceDirectory> open_shared(const std::string& path, Refusal& refusal) {
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return refusal.refuse(win32_error_from_errno(errno), path, std::strerror(errno));
+    return checked(std::move(fd), path, true, refusal);
+}
+
+// Makes the directory `name` in `parent` with exactly mode 0700, or finds it
+// made: it is built under a temporary name and renamed into place, so that no
+// process ever sees it half made, and of two racing processes one wins and
+// both go on.
+int make_private_directory(const std::string& parent, int parent_fd, const std::string& name) {
+    std::string temporary = parent + "/.trilox-XXXXXX";
+    if (!mkdtemp(temporary.data())) return errno;
+    int error = 0;
+    if (chmod(temporary.c_str(), 0700) != 0 ||
+        renameat2(AT_FDCWD, temporary.c_str(), parent_fd, name.c_str(), RENAME_NOREPLACE) != 0)
+        error = errno;
+    if (error) rmdir(temporary.c_str());
+    return error == EEXIST ? 0 : error;
+}
+
+// The private directory `name` in `parent`, made if missing.
+std::shared_ptr<NamespaceDirectory> open_private(const std::string& parent, const std::string& name,
+                                                 Refusal& refusal) {
+    std::string path = parent + "/" + name;
+    UniqueFd parent_fd(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent_fd) return refusal.refuse(win32_error_from_errno(errno), parent, std::strerror(errno));
     for (bool made = false;; made = true) {
-        UniqueFd fd(openat(root_fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        struct stat status;
-        if (fd && fstat(fd.get(), &status) == 0) {
-            if (safe_to_use(status, global, user))
-                return std::make_shared<NamespaceDirectory>(std::move(fd), user);
-            error = ERROR_ACCESS_DENIED;
-            return nullptr;
-        }
+        UniqueFd fd(openat(parent_fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd) return checked(std::move(fd), path, false, refusal);
         if (errno != ENOENT || made) {
             // Whatever stands there instead of a directory, a link say, was planted.
-            error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
-            return nullptr;
+            return refusal.refuse(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED, path,
+                                  "is not a directory of its own (" + std::string(std::strerror(errno)) + ")");
         }
-        if ((error = make_directory(root, root_fd.get(), name, global ? 01777 : 0700))) return nullptr;
+        if (int error = make_private_directory(parent, parent_fd.get(), name))
+            return refusal.refuse(win32_error_from_errno(error), path, std::strerror(error));
     }
+}
+
+// `path` ($XDG_RUNTIME_DIR) when it names a directory of the user's own,
+// closed to others, as it should; else "".
+std::string usable_runtime_directory(const std::string& path) {
+    if (path[0] != '/') return "";
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Refusal unusable;
+    return fd && checked(std::move(fd), path, false, unusable) ? path : "";
+}
+
+std::shared_ptr<NamespaceDirectory> open_directory(const std::string& root, const std::string& runtime_variable,
+                                                   bool global, Refusal& refusal) {
+    std::string own = "trilox-" + std::to_string(geteuid());
+    if (!root.empty()) {
+        mkdir(root.c_str(), 0700);  // TRILOX_NAMESPACE_DIR may name one still to be made
+        return global ? open_shared(root, refusal) : open_private(root, own, refusal);
+    }
+    if (global) return open_shared(kSharedMemory, refusal);
+    std::string runtime = usable_runtime_directory(runtime_variable);
+    return runtime.empty() ? open_private(kSharedMemory, own, refusal) : open_private(runtime, "trilox", refusal);
 }
 
 }  // namespace
 
-NamespaceLock::NamespaceLock(const NamespaceDirectory& directory) : fd_(directory.fd()) {
-    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-}
-
-NamespaceLock::~NamespaceLock() {
-    flock(fd_, LOCK_UN);
-}
-
 std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, DWORD& error) {
     OpenDirectories& directories = open_directories();
-    const char* root = namespace_root();
-    if (directories.root != root) directories = OpenDirectories{root, nullptr, nullptr};
+    const char* root = environment("TRILOX_NAMESPACE_DIR");
+    const char* runtime = environment("XDG_RUNTIME_DIR");
+    if (directories.root != root || directories.runtime != runtime)
+        directories = OpenDirectories{root, runtime, nullptr, nullptr};
     std::shared_ptr<NamespaceDirectory>& directory = global ? directories.global : directories.local;
-    if (!directory) directory = open_directory(directories.root, global, error);
+    if (!directory) {
+        Refusal refusal;
+        directory = open_directory(directories.root, directories.runtime, global, refusal);
+        error = refusal.error;
+    }
     return directory;
 }
 
 void forget_namespace_directories() {
     open_directories() = OpenDirectories{};
+}
+
+std::string namespace_problems() {
+    std::string problems;
+    for (bool global : {false, true}) {
+        Refusal refusal;
+        if (!open_directory(environment("TRILOX_NAMESPACE_DIR"), environment("XDG_RUNTIME_DIR"), global, refusal))
+            problems += std::string(global ? "Global\\ names: " : "local names: ") + refusal.reason + "\n";
+    }
+    return problems;
 }

@@ -1,5 +1,10 @@
-// The directories that hold the mutex files: one per user for local names and
-// one machine-wide for "Global\" names, under $TRILOX_NAMESPACE_DIR or /dev/shm.
+// The directories that hold the mutex files.
+//
+// Local names: a directory private to the user, $TRILOX_NAMESPACE_DIR/trilox-<uid>
+// when that variable is set, else $XDG_RUNTIME_DIR/trilox when that is usable
+// (the user's own, closed to others), else /dev/shm/trilox-<uid>.
+// "Global\" names: files directly in $TRILOX_NAMESPACE_DIR or /dev/shm, each
+// owned by the user who made it and closed to all others.
 #pragma once
 
 #include "platform/unique_fd.h"
@@ -8,6 +13,7 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <string>
 
 class NamespaceDirectory {
 public:
@@ -20,24 +26,13 @@ private:
     uid_t user_;
 };
 
-// Serialises creating, opening and removing mutex files among processes. The
-// lock is on the directory's open file description, which all threads of a
-// process share: take it only under process_lock().
-class NamespaceLock {
-public:
-    explicit NamespaceLock(const NamespaceDirectory& directory);
-    ~NamespaceLock();
-    NamespaceLock(const NamespaceLock&) = delete;
-    NamespaceLock& operator=(const NamespaceLock&) = delete;
-
-private:
-    int fd_;
-};
-
 // The directory for local or global names, made on first use; null and a Win32
 // error if it cannot be used. Call under process_lock().
 std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, DWORD& error);
 
-// Lets go of the directories without unlocking anything: for a forked child,
-// whose descriptors are the parent's.
+// Lets go of the directories: for a forked child, which starts afresh.
 void forget_namespace_directories();
+
+// Why the directories for local and global names cannot be used now, one line
+// each, for a person to read; "" when both can.
+std::string namespace_problems();

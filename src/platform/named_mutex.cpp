@@ -1,10 +1,23 @@
 // CreateMutexA, OpenMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle.
 //
-// A named mutex is a file in its namespace directory. It lives while a handle
-// to it is open anywhere: a process holds a shared flock on the file while it
-// has handles to it, so that "no handle left" is "an exclusive flock
-// succeeds", and the kernel drops the flocks of a process that dies. Files
-// are made, opened and removed only under the namespace lock.
+// A named mutex is a file in its namespace directory that only its owner can
+// open (mode 0600). It lives while a handle to it is open anywhere: each
+// process with handles to it holds a shared flock on the file, so that "no
+// handle left" is "an exclusive flock succeeds", and the kernel drops the
+// flocks of a process that dies.
+//
+// No lock on a directory is taken: anyone who can open a directory can lock
+// it, and another user must never be able to stall us. Instead:
+// - a file gets its name only when it is whole: it is made without one,
+//   set up, flocked by its creator (and held, if asked), then linked into
+//   place, which fails if the name is taken;
+// - a name is removed only by a process that holds the exclusive flock on
+//   the file it names, so that it stays while anyone holds a shared one;
+// - an opener takes its shared flock, then checks that the name still names
+//   the file it opened, and starts again if it was removed meanwhile.
+// Only the owner's processes can open a file, so only they can take its
+// flocks, and none keeps the exclusive one longer than removing a name takes.
+// Every flock is non-blocking, retried for about a second at most.
 #include "platform/handle_table.h"
 #include "platform/mutex_name.h"
 #include "platform/mutex_namespace.h"
@@ -12,102 +25,144 @@
 #include "platform/win32.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <new>
 
 namespace {
+
+// How long a command waits for other processes to finish removing a name.
+constexpr std::chrono::milliseconds kRetryFor(1000);
 
 HANDLE fail(DWORD error) {
     SetLastError(error);
     return nullptr;
 }
 
-// Takes this process's shared flock on the mutex file `fd`, unless no handle
-// to it is open anywhere. Exclusive flocks are only taken under the namespace
-// lock, as here, so the shared one never waits.
-bool lock_if_alive(int fd) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        flock(fd, LOCK_UN);
-        return false;
-    }
-    flock(fd, LOCK_SH);
-    return true;
+enum class Outcome {
+    done,     // found or made, or failed with the error set
+    missing,  // no mutex has the name
+    again,    // the name changed under us: look again
+};
+
+// True while `file_name` still names the file `id`.
+bool still_named(const NamespaceDirectory& directory, const std::string& file_name, FileId id) {
+    struct stat now;
+    return fstatat(directory.fd(), file_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           FileId(now.st_dev, now.st_ino) == id;
 }
 
-// Gives up this process's shared flock; true if that left no handle anywhere.
-bool unlock_was_last(int fd) {
-    bool last = flock(fd, LOCK_EX | LOCK_NB) == 0;
-    flock(fd, LOCK_UN);
-    return last;
+// Takes this process's shared flock again on the file of an idle mutex, if
+// it is still alive and still has its name; else lets it go, for the long
+// way to find out what became of it.
+bool reopen_idle(MutexObject& object) {
+    int fd = object.file.get();
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK && flock(fd, LOCK_SH | LOCK_NB) == 0 &&
+        still_named(*object.directory, object.file_name, object.id))
+        return true;
+    handle_table().let_go(object);
+    return false;
+}
+
+Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, const MutexName& name,
+                      MutexObject*& object, DWORD& error) {
+    // O_NONBLOCK: a FIFO planted under the name must not hang us.
+    UniqueFd fd(openat(directory->fd(), name.file_name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd && errno == ENOENT) return Outcome::missing;
+    struct stat status;
+    if (!fd || fstat(fd.get(), &status) != 0) {
+        error = win32_error_from_errno(errno);
+        return Outcome::done;
+    }
+    // Someone else's file by this name: theirs, as on Windows.
+    if (status.st_uid != directory->user()) {
+        error = ERROR_ACCESS_DENIED;
+        return Outcome::done;
+    }
+    MutexObject* known = handle_table().find_object(status);
+    if (known && known->name != name.name) {
+        error = ERROR_INVALID_HANDLE;  // another mutex's file, as a hash collision would give
+        return Outcome::done;
+    }
+    if (known && known->handles > 0) {  // our own flock keeps the name
+        object = known;
+        return Outcome::done;
+    }
+
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+        // No one has it open: its last handle was in a process that died
+        // before it removed the name. Ours to remove, if it is still there.
+        if (still_named(*directory, name.file_name, FileId(status.st_dev, status.st_ino)))
+            unlinkat(directory->fd(), name.file_name.c_str(), 0);
+        return Outcome::again;
+    }
+    if (errno != EWOULDBLOCK || flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return Outcome::again;  // someone is removing the name
+        error = win32_error_from_errno(errno);
+        return Outcome::done;
+    }
+    if (!still_named(*directory, name.file_name, FileId(status.st_dev, status.st_ino))) return Outcome::again;
+
+    if (known) {  // still mapped, as a thread of ours holds it
+        known->file = std::move(fd);
+        object = known;
+        return Outcome::done;
+    }
+    SharedMutexMapping shared = map_shared_mutex(fd.get(), status.st_size, name.name, error);
+    if (!shared) return Outcome::done;
+    object = &handle_table().add_object(std::make_unique<MutexObject>(
+        directory, name.name, name.file_name, status, std::move(fd), std::move(shared)));
+    return Outcome::done;
 }
 
 void take_initial_ownership(MutexObject& object) {
     if (wait_for_shared_mutex(*object.shared, 0) == WAIT_OBJECT_0) object.note_acquired();
 }
 
-MutexObject* open_existing(const std::shared_ptr<NamespaceDirectory>& directory,
-                           const MutexName& name, DWORD& error) {
-    // O_NONBLOCK: a FIFO planted under the name must not hang us.
-    UniqueFd fd(openat(directory->fd(), name.file_name.c_str(),
-                       O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat status;
-    if (!fd || fstat(fd.get(), &status) != 0) {
-        error = errno == ENOENT ? ERROR_FILE_NOT_FOUND : win32_error_from_errno(errno);
-        return nullptr;
-    }
-    if (status.st_uid != directory->user()) {
-        error = ERROR_ACCESS_DENIED;
-        return nullptr;
-    }
-    MutexObject* object = handle_table().find_object(status);
-    if (object && object->handles > 0) return object;
-
-    if (!lock_if_alive(fd.get())) {
-        // Its last handle was in a process that died before it removed the name.
-        unlinkat(directory->fd(), name.file_name.c_str(), 0);
-        error = ERROR_FILE_NOT_FOUND;
-        return nullptr;
-    }
-    if (object) {  // still mapped, as a thread of ours holds it
-        object->file = std::move(fd);
-        return object;
-    }
-    SharedMutexMapping shared = map_shared_mutex(fd.get(), status.st_size, name.name, error);
-    if (!shared) return nullptr;
-    return &handle_table().add_object(std::make_unique<MutexObject>(
-        directory, name.file_name, status, std::move(fd), std::move(shared)));
-}
-
+// Sets up a new mutex in the empty file `fd`, known to the handle table.
 MutexObject* create_in_file(std::shared_ptr<NamespaceDirectory> directory, const MutexName& name,
-                       UniqueFd fd, BOOL initial_owner, DWORD& error) {
+                            UniqueFd fd, BOOL initial_owner, DWORD& error) {
     struct stat status;
     SharedMutexMapping shared;
     if (fstat(fd.get(), &status) != 0) error = win32_error_from_errno(errno);
     else shared = create_shared_mutex(fd.get(), name.name, error);
     if (!shared) return nullptr;
     MutexObject& object = handle_table().add_object(std::make_unique<MutexObject>(
-        std::move(directory), name.file_name, status, std::move(fd), std::move(shared)));
+        std::move(directory), name.name, name.file_name, status, std::move(fd), std::move(shared)));
     if (initial_owner) take_initial_ownership(object);
     return &object;
 }
 
-MutexObject* create_new(const std::shared_ptr<NamespaceDirectory>& directory,
-                        const MutexName& name, BOOL initial_owner, DWORD& error) {
-    UniqueFd fd(openat(directory->fd(), name.file_name.c_str(),
-                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+Outcome create_new(const std::shared_ptr<NamespaceDirectory>& directory, const MutexName& name,
+                   BOOL initial_owner, MutexObject*& object, DWORD& error) {
+    UniqueFd fd(openat(directory->fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     // Whatever the umask, the owner's other processes must be able to open it.
-    if (!fd || fchmod(fd.get(), 0600) != 0) {
+    if (!fd || fchmod(fd.get(), 0600) != 0 || flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
         error = win32_error_from_errno(errno);
-        return nullptr;
+        return Outcome::done;
     }
-    flock(fd.get(), LOCK_SH);
-    MutexObject* object = create_in_file(directory, name, std::move(fd), initial_owner, error);
-    if (!object) unlinkat(directory->fd(), name.file_name.c_str(), 0);
-    return object;
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd.get());
+    object = create_in_file(directory, name, std::move(fd), initial_owner, error);
+    if (!object) return Outcome::done;
+    if (linkat(AT_FDCWD, path, directory->fd(), name.file_name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return Outcome::done;
+
+    int link_error = errno;
+    // Never unmap what this thread holds: glibc lists a robust mutex by address.
+    object->release_callers_hold();
+    handle_table().let_go(*object);
+    object = nullptr;
+    if (link_error == EEXIST) return Outcome::again;  // made meanwhile by another process: open theirs
+    error = win32_error_from_errno(link_error);
+    return Outcome::done;
 }
 
 // Opens the mutex `name`. If no handle to it is open anywhere, fails, or,
@@ -117,16 +172,37 @@ MutexObject* open_named(const char* name, bool* created, BOOL initial_owner, DWO
     if ((error = parse_mutex_name(name, parsed))) return nullptr;
     std::shared_ptr<NamespaceDirectory> directory = namespace_directory(parsed.global, error);
     if (!directory) return nullptr;
-    if (MutexObject* object = handle_table().find_open(*directory, parsed.file_name)) return object;
+    MutexObject* open = handle_table().find_open(*directory, parsed.name);
+    if (open && (open->handles > 0 || reopen_idle(*open))) return open;
 
-    NamespaceLock lock(*directory);
-    MutexObject* object = open_existing(directory, parsed, error);
-    // Under the namespace lock, so that an initial owner takes it before anyone can open it.
-    if (!object && error == ERROR_FILE_NOT_FOUND && created) {
-        object = create_new(directory, parsed, initial_owner, error);
-        *created = object != nullptr;
+    std::chrono::steady_clock::time_point give_up{};
+    for (;;) {
+        MutexObject* object = nullptr;
+        Outcome outcome = open_existing(directory, parsed, object, error);
+        if (outcome == Outcome::missing && !created) {
+            error = ERROR_FILE_NOT_FOUND;
+            return nullptr;
+        }
+        if (outcome == Outcome::missing) {
+            outcome = create_new(directory, parsed, initial_owner, object, error);
+            *created = object != nullptr;
+        }
+        if (outcome == Outcome::done) return object;
+
+        // Another process is removing the name or has just made it: a matter
+        // of microseconds, unless it was stopped right then.
+        auto now = std::chrono::steady_clock::now();
+        if (give_up == decltype(give_up){}) {
+            give_up = now + kRetryFor;
+            sched_yield();
+        } else if (now < give_up) {
+            timespec pause{0, 100000};
+            nanosleep(&pause, nullptr);
+        } else {
+            error = ERROR_ACCESS_DENIED;
+            return nullptr;
+        }
     }
-    return object;
 }
 
 // A mutex without a name is a file without one, of its own for ever.
@@ -208,7 +284,6 @@ extern "C" BOOL ReleaseMutex(HANDLE handle) {
     return TRUE;
 }
 
-// Never releases a hold: the mapping stays while a thread here holds the mutex.
 extern "C" BOOL CloseHandle(HANDLE handle) {
     std::lock_guard<std::mutex> guard(process_lock());
     MutexObject* object = handle_table().remove_handle(handle);
@@ -216,18 +291,23 @@ extern "C" BOOL CloseHandle(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (object->handles == 0) {
-        if (object->directory) {
-            NamespaceLock lock(*object->directory);
-            // The name goes with the last handle anywhere, even while the mutex is held.
-            if (unlock_was_last(object->file.get()))
-                unlinkat(object->directory->fd(), object->file_name.c_str(), 0);
-        }
-        // A thread of ours may still hold it, which keeps it mapped, but with
-        // no handle left nothing needs its file: a script that deletes what
-        // it holds, again and again, must not run out of descriptors.
-        object->file = UniqueFd();
+    if (object->handles > 0) return TRUE;
+
+    // This process's last handle: if no other process has one, the mutex is
+    // gone. Its name goes (our exclusive flock keeps it naming this file
+    // until then), and so does a hold of the calling thread, which no one can
+    // ever see again; then nothing needs it mapped. A hold of another thread
+    // of ours keeps it mapped.
+    if (!object->directory || flock(object->file.get(), LOCK_EX | LOCK_NB) == 0) {
+        if (object->directory) unlinkat(object->directory->fd(), object->file_name.c_str(), 0);
+        object->release_callers_hold();
+        handle_table().let_go(*object);
+    } else if (errno == EWOULDBLOCK) {
+        // It lives on elsewhere. The failed conversion has given up our
+        // shared flock: the lock comes off before the new one is tried.
+        handle_table().keep_idle(*object);
+    } else {
+        handle_table().let_go(*object);
     }
-    handle_table().remove_if_unused(*object);
     return TRUE;
 }

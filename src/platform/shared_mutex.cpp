@@ -12,13 +12,15 @@
 struct SharedMutex {
     char format[16];
     pthread_mutex_t mutex;
-    char name[MAX_PATH + 1];  // the file name of a long name is only its hash
+    // The file name of a long name is only its hash. Up to two bytes for each
+    // of its characters.
+    char name[2 * MAX_PATH + 1];
 };
 
 namespace {
 
 // Also tells apart processes whose pthread_mutex_t differs: the size would.
-const char kFormat[sizeof SharedMutex::format] = "trilox mutex 1";
+const char kFormat[sizeof SharedMutex::format] = "trilox mutex 2";
 
 SharedMutexMapping map(int fd, DWORD& error) {
     void* address = mmap(nullptr, sizeof(SharedMutex), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -61,7 +63,7 @@ SharedMutexMapping create_shared_mutex(int fd, std::string_view name, DWORD& err
     pthread_mutex_init(&mutex->mutex, &attributes);
     pthread_mutexattr_destroy(&attributes);
 
-    name.copy(mutex->name, MAX_PATH);
+    name.copy(mutex->name, sizeof mutex->name - 1);
     std::memcpy(mutex->format, kFormat, sizeof kFormat);
     return mutex;
 }

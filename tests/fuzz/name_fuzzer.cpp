@@ -4,11 +4,11 @@
 #include "fuzz_support.h"
 #include "platform/win32.h"
 
+#include <iconv.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -16,44 +16,69 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string scratch;
-std::set<fs::path> namespace_directories;
+std::string scratch, namespace_root, local_directory;
 
-// The mutex files in the namespace directories; anything anywhere else in the
-// scratch directory, or anything but a file in them, breaks the target.
+// The mutex files: local ones in the user's directory, "Global\" ones
+// directly in the namespace root under their prefix. Anything else anywhere
+// in the scratch directory breaks the target.
 std::size_t MutexFiles() {
     std::size_t files = 0;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(scratch)) {
         const fs::path& path = entry.path();
-        if (path == scratch + "/namespace" || namespace_directories.count(path))
+        if (path == namespace_root || path == local_directory)
             continue;
-        Require(namespace_directories.count(path.parent_path()) == 1 && entry.is_regular_file(),
+        bool global = path.parent_path() == namespace_root && path.filename().string().rfind("trilox-global-", 0) == 0;
+        Require((global || path.parent_path() == local_directory) && entry.is_regular_file(),
                 "nothing but mutex files, and those only inside the namespace directories");
         ++files;
     }
     return files;
 }
 
-// Windows refuses a name for its length, or for what follows its namespace
-// prefix: nothing, or a backslash.
-bool IsValidName(std::string_view name) {
-    if (name.size() > MAX_PATH)
-        return false;
+enum class Verdict { kValid, kRefused, kUnknown };
+
+// What Windows makes of a name, found with the C library's own code page 932
+// tables: it converts the name to UTF-16 and refuses it for its length (more
+// than MAX_PATH units), or for what follows its namespace prefix: nothing, or
+// a backslash. Bytes that are not code page 932 have no conversion here; for
+// those only bounds are sure: each unit comes from one or two bytes.
+Verdict WindowsVerdict(std::string_view name) {
+    std::string_view rest = name;
     for (std::string_view prefix : {"Global\\", "Local\\"}) {
-        if (name.substr(0, prefix.size()) == prefix) {
-            name.remove_prefix(prefix.size());
+        if (rest.substr(0, prefix.size()) == prefix) {
+            rest.remove_prefix(prefix.size());
             break;
         }
     }
-    return !name.empty() && name.find('\\') == std::string_view::npos;
+    const std::size_t prefix = name.size() - rest.size();
+    if (rest.empty())
+        return Verdict::kRefused;
+
+    static iconv_t cp932 = iconv_open("UTF-16LE", "CP932");
+    Require(cp932 != iconv_t(-1), "the C library converts code page 932");
+    std::u16string units(rest.size(), u'\0');
+    char* in = const_cast<char*>(rest.data());
+    char* out = reinterpret_cast<char*>(units.data());
+    std::size_t in_left = rest.size(), out_left = units.size() * sizeof(char16_t);
+    iconv(cp932, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cp932, &in, &in_left, &out, &out_left) != std::size_t(-1)) {
+        units.resize(units.size() - out_left / sizeof(char16_t));
+        bool valid = prefix + units.size() <= MAX_PATH && units.find(u'\\') == std::u16string::npos;
+        return valid ? Verdict::kValid : Verdict::kRefused;
+    }
+    if (prefix + (rest.size() + 1) / 2 > MAX_PATH)
+        return Verdict::kRefused;
+    if (name.size() <= MAX_PATH && rest.find('\\') == std::string_view::npos)
+        return Verdict::kValid;
+    return Verdict::kUnknown;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     scratch = MakeFuzzScratch();
-    namespace_directories = {scratch + "/namespace/trilox-" + std::to_string(geteuid()),
-                             scratch + "/namespace/trilox-global"};
+    namespace_root = scratch + "/namespace";
+    local_directory = namespace_root + "/trilox-" + std::to_string(geteuid());
     return 0;
 }
 
@@ -63,7 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool named = *name != '\0';  // an empty name makes a mutex without one
 
     HANDLE created = CreateMutexA(nullptr, FALSE, name);
-    Require((created != nullptr) == (!named || IsValidName(name)), "a name is refused only when Windows refuses it");
+    const Verdict verdict = named ? WindowsVerdict(name) : Verdict::kValid;
+    if (verdict != Verdict::kUnknown)
+        Require((created != nullptr) == (verdict == Verdict::kValid), "a name is refused only when Windows refuses it");
     if (!created) {
         Require(MutexFiles() == 0, "a refused name leaves no file");
         return 0;

@@ -70,6 +70,16 @@ std::vector<Step> Round() {
     };
 }
 
+// A script that deletes what it holds: the mutex goes with its last handle,
+// and the hold with it.
+std::vector<Step> DeleteWhileHeldRound() {
+    return {
+        Step{ExecuteRequestText({"Create", "held"}), 200, "1"},
+        Step{ExecuteRequestText({"Lock", "held"}), 200, "1"},
+        Step{ExecuteRequestText({"Delete", "held"}), 200, "1"},
+    };
+}
+
 long DescriptorCount() {
     return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
 }
@@ -93,7 +103,8 @@ struct Usage {
 // LeakSanitizer finds its own objects reachable, reporting only lost blocks.
 class LeakRun {
 public:
-    LeakRun(const std::string& module, const fs::path& scratch) : scratch_(scratch) {
+    LeakRun(const std::string& module, const fs::path& scratch, std::vector<Step> round)
+        : scratch_(scratch), round_(std::move(round)) {
         std::string error = host_.Open(module);
         if (!error.empty()) {
             std::fprintf(stderr, "leak: %s\n", error.c_str());
@@ -143,13 +154,15 @@ private:
 
     fs::path scratch_;
     SaoriHost host_;
-    const std::vector<Step> round_ = Round();
+    const std::vector<Step> round_;
     long sent_ = 0;
 };
 
-bool Run(const std::string& module, long requests, const fs::path& scratch) {
-    static LeakRun* kept = new LeakRun(module, scratch);
-    LeakRun& run = *kept;
+bool Run(const std::string& module, long requests, const fs::path& scratch, std::vector<Step> round) {
+    const std::size_t kinds = round.size();
+    static std::vector<LeakRun*>& kept = *new std::vector<LeakRun*>;
+    kept.push_back(new LeakRun(module, scratch, std::move(round)));
+    LeakRun& run = *kept.back();
     const int checkpoints = 10;
     if (!run.Send(requests / 20))
         return false;
@@ -162,7 +175,7 @@ bool Run(const std::string& module, long requests, const fs::path& scratch) {
         worst = {std::max(worst.descriptors, now.descriptors), std::max(worst.mappings, now.mappings),
                  std::max(worst.files, now.files), std::max(worst.resident, now.resident)};
     }
-    std::printf("leak: %ld requests, %zu kinds\n", run.sent(), Round().size());
+    std::printf("leak: %ld requests, %zu kinds\n", run.sent(), kinds);
     std::printf("leak: descriptors %ld, at most %ld after\n", baseline.descriptors, worst.descriptors);
     std::printf("leak: mutex files %ld, at most %ld after\n", baseline.files, worst.files);
     if (kCountsMemory) {
@@ -209,7 +222,8 @@ int main(int argc, char** argv) {
         return 2;
     fs::create_directory(fs::path(scratch) / "namespace");
     setenv("TRILOX_NAMESPACE_DIR", (fs::path(scratch) / "namespace").c_str(), 1);
-    bool passed = Reloads(argv[1], 200) && Run(argv[1], requests, scratch);
+    bool passed = Reloads(argv[1], 200) && Run(argv[1], requests, scratch, Round()) &&
+                  Run(argv[1], 3 * requests, scratch, DeleteWhileHeldRound());
     fs::remove_all(scratch);
     return passed ? 0 : 1;
 }

@@ -5,8 +5,16 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 using LifetimeTest = PlatformTest;
+
+namespace {
+long open_descriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
+}  // namespace
 
 TEST_F(LifetimeTest, AMutexLivesWhileAHandleIsOpenAnywhere) {
     Helper other;
@@ -83,20 +91,48 @@ TEST_F(LifetimeTest, AForkedChildLeavesTheParentsHandlesAlone) {
     EXPECT_EQ(Helper().open("m").error, ERROR_SUCCESS);
 }
 
-TEST_F(LifetimeTest, AHeldMutexWithoutHandlesKeepsNoDescriptor) {
-    auto descriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+TEST_F(LifetimeTest, AMutexHeldByTheCloserOfItsLastHandleLeavesNothing) {
+    auto mutex_mappings = [&] {
+        std::ifstream maps("/proc/self/maps");
+        int count = 0;
+        for (std::string line; std::getline(maps, line);)
+            count += line.find(namespace_) != std::string::npos || line.find("trilox mutex") != std::string::npos;
+        return count;
     };
-    auto before = descriptors();
-    // What a script does that locks a mutex and then deletes it: the hold
-    // stays, unreachable, but the descriptor must not. (Few enough holds for
-    // ThreadSanitizer, which follows at most 64 at once.)
+    auto before = open_descriptors();
+    auto mappings_before = mutex_mappings();
+    // What a script does that locks a mutex and then deletes it: with no
+    // handle left anywhere, the mutex is gone, and with it the hold.
     for (int i = 0; i < 40; ++i) {
-        HANDLE handle = CreateMutexA(nullptr, FALSE, "m");
-        ASSERT_EQ(GetLastError(), ERROR_SUCCESS) << i;
-        ASSERT_EQ(WaitForSingleObject(handle, 0), WAIT_OBJECT_0);
-        ASSERT_TRUE(CloseHandle(handle));
+        for (const char* name : {"m", ""}) {
+            HANDLE handle = CreateMutexA(nullptr, FALSE, name);
+            ASSERT_EQ(GetLastError(), ERROR_SUCCESS) << i;
+            ASSERT_EQ(WaitForSingleObject(handle, 0), WAIT_OBJECT_0);
+            ASSERT_EQ(WaitForSingleObject(handle, 0), WAIT_OBJECT_0);
+            ASSERT_TRUE(CloseHandle(handle));
+        }
     }
-    EXPECT_LT(descriptors() - before, 10);
+    EXPECT_LT(open_descriptors() - before, 10);
+    EXPECT_EQ(mutex_mappings(), mappings_before);
+    EXPECT_TRUE(std::filesystem::is_empty(local_directory()));
+
+    // Held here and open elsewhere, it stays held.
+    HANDLE mine = CreateMutexA(nullptr, TRUE, "m");
+    Helper other;
+    std::uintptr_t theirs = other.open("m").value;
+    CloseHandle(mine);
+    EXPECT_EQ(other.wait(theirs, 0).value, WAIT_TIMEOUT);
+}
+
+// A process keeps a few mutexes it opened and closed open, to open them again
+// cheaply; that keeps them alive nowhere, and keeps few descriptors.
+TEST_F(LifetimeTest, MutexesOpenedHereAndLeftElsewhereCostFewDescriptors) {
+    Helper other;
+    for (int i = 0; i < 40; ++i) other.create("m" + std::to_string(i));
+    auto before = open_descriptors();
+    for (int i = 0; i < 40; ++i) EXPECT_TRUE(CloseHandle(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, ("m" + std::to_string(i)).c_str())));
+    EXPECT_LT(open_descriptors() - before, 10);
+    other.kill();
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(open_error("m" + std::to_string(i)), ERROR_FILE_NOT_FOUND) << i;
     EXPECT_TRUE(std::filesystem::is_empty(local_directory()));
 }

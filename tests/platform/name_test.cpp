@@ -75,3 +75,52 @@ TEST_F(NameTest, HostileNamesStayInTheNamespaceDirectory) {
     EXPECT_EQ(create_error("planted"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(std::filesystem::file_size(outside), 4u);
 }
+
+// Names are read as Windows reads them in code page 932: a lead byte and the
+// byte after it are one character, and the length counts characters.
+TEST_F(NameTest, ShiftJisNamesAreReadAsWindowsReadsThem) {
+    const std::string hyou = "\x95\x5C", so = "\x83\x5C", shi = "\x8E\xA6";  // 表, ソ, 示
+    auto times = [](const std::string& text, int count) {
+        std::string repeated;
+        while (count-- > 0) repeated += text;
+        return repeated;
+    };
+    const std::pair<std::string, DWORD> cases[] = {
+        {hyou + shi, ERROR_SUCCESS},
+        {"Global\\" + hyou + shi, ERROR_SUCCESS},
+        {"Local\\" + hyou + shi, ERROR_ALREADY_EXISTS},
+        {so + "\\x", ERROR_PATH_NOT_FOUND},  // the second backslash stands alone
+        {std::string(259, 'a') + so, ERROR_SUCCESS},
+        {times(hyou, 131), ERROR_SUCCESS},
+        {times(so, 260), ERROR_SUCCESS},
+        {times(hyou, 261), ERROR_FILENAME_EXCED_RANGE},
+        {"Global\\" + times(so, 253), ERROR_SUCCESS},
+        {"Global\\" + times(so, 254), ERROR_FILENAME_EXCED_RANGE},
+        {std::string(260, '\x80'), ERROR_SUCCESS},  // not Shift_JIS: a character each
+        {std::string(261, '\xFD'), ERROR_FILENAME_EXCED_RANGE},
+        {"a" + std::string(1, '\x95'), ERROR_SUCCESS},  // a lead byte with nothing after it
+    };
+    for (const auto& [name, error] : cases) EXPECT_EQ(create_error(name), error) << name;
+
+    // Another process finds them by the whole name.
+    Helper other;
+    for (const std::string& name : {hyou + shi, times(hyou, 131), times(so, 260)})
+        EXPECT_EQ(other.create(name).error, ERROR_ALREADY_EXISTS) << name.size() << " bytes";
+}
+
+// Long names are filed under a hash. A file of another mutex under a name's
+// file, as a collision would put it there, is refused here as elsewhere.
+TEST_F(NameTest, ANameNeverOpensAnotherNamesMutex) {
+    const std::string first(256, 'a'), second(256, 'b');
+    auto only_file = [&] { return std::filesystem::directory_iterator(local_directory())->path().string(); };
+    HANDLE probe = CreateMutexA(nullptr, FALSE, second.c_str());
+    std::string second_file = only_file();
+    CloseHandle(probe);
+    HANDLE mine = CreateMutexA(nullptr, FALSE, first.c_str());
+    ASSERT_EQ(link(only_file().c_str(), second_file.c_str()), 0);
+
+    EXPECT_EQ(open_error(second), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(Helper().open(second).error, ERROR_INVALID_HANDLE);
+    EXPECT_EQ(open_error(first), ERROR_SUCCESS);
+    CloseHandle(mine);
+}

@@ -2,6 +2,8 @@
 // per user in it, and a Windows error when it cannot be used.
 #include "platform_test.h"
 
+#include "platform/mutex_namespace.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -31,8 +33,7 @@ TEST_F(NamespaceTest, OnlyItsOwnerCanGetIn) {
     };
     EXPECT_EQ(mode_of(local_directory()), 0700u);
     EXPECT_EQ(mode_of(local_directory() + "/l"), 0600u);
-    EXPECT_EQ(mode_of(global_directory()), 01777u);
-    EXPECT_EQ(mode_of(global_directory() + "/g"), 0600u);
+    EXPECT_EQ(mode_of(global_directory() + "/trilox-global-g"), 0600u);
 }
 
 TEST_F(NamespaceTest, AnUnusableNamespaceFailsWithAWindowsError) {
@@ -78,4 +79,34 @@ TEST_F(NamespaceTest, UsersKeepToTheirOwnMutexes) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(open_error("Global\\nobody's"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(create_error("mine"), ERROR_ALREADY_EXISTS);
+}
+
+// Local names go to the user's runtime directory when it is theirs and
+// private, so that no one else can take their place by making a directory.
+TEST_F(NamespaceTest, LocalNamesLiveInTheUsersRuntimeDirectory) {
+    unsetenv("TRILOX_NAMESPACE_DIR");
+    std::string runtime = temporary_ + "/run", open_to_all = temporary_ + "/open";
+    ASSERT_EQ(mkdir(runtime.c_str(), 0700) | mkdir(open_to_all.c_str(), 0700) | chmod(open_to_all.c_str(), 0755), 0);
+    std::string name = "trilox-test-" + std::to_string(getpid());
+    std::string fallback = "/dev/shm/trilox-" + std::to_string(geteuid()) + "/" + name;
+
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    HANDLE mine = CreateMutexA(nullptr, FALSE, name.c_str());
+    EXPECT_TRUE(std::filesystem::exists(runtime + "/trilox/" + name));
+    EXPECT_FALSE(std::filesystem::exists(fallback));
+    CloseHandle(mine);
+
+    for (const std::string& unusable : {open_to_all, std::string("relative")}) {
+        setenv("XDG_RUNTIME_DIR", unusable.c_str(), 1);
+        mine = CreateMutexA(nullptr, FALSE, name.c_str());
+        EXPECT_TRUE(std::filesystem::exists(fallback)) << unusable;
+        CloseHandle(mine);
+    }
+    unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST_F(NamespaceTest, ARefusedDirectoryLeavesAReason) {
+    EXPECT_EQ(namespace_problems(), "");  // which makes the local directory
+    ASSERT_EQ(chmod(local_directory().c_str(), 0755), 0);
+    EXPECT_EQ(namespace_problems(), "local names: " + local_directory() + ": is open to other users (mode 0755)\n");
 }

@@ -39,6 +39,18 @@ DWORD open_error(const std::string& name) {
 }
 
 Helper::Helper() {
+    char* argv[] = {const_cast<char*>(TRILOX_MUTEX_HELPER), nullptr};
+    start(argv);
+}
+
+Helper::Helper(uid_t user, const std::string& program) {
+    std::string id = std::to_string(user), reuid = "--reuid=" + id, regid = "--regid=" + id;
+    char* argv[] = {const_cast<char*>("/usr/bin/setpriv"), reuid.data(), regid.data(),
+                    const_cast<char*>("--clear-groups"), const_cast<char*>(program.c_str()), nullptr};
+    start(argv);
+}
+
+void Helper::start(char* const argv[]) {
     int to[2], from[2];
     if (pipe2(to, O_CLOEXEC) != 0 || pipe2(from, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "no pipes for the helper";
@@ -48,7 +60,6 @@ Helper::Helper() {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, to[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, from[1], STDOUT_FILENO);
-    char* argv[] = {const_cast<char*>(TRILOX_MUTEX_HELPER), nullptr};
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0) {
         pid_ = -1;
         ADD_FAILURE() << "cannot start " << argv[0];

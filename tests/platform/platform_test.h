@@ -16,7 +16,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
     std::string local_directory() const { return namespace_ + "/trilox-" + std::to_string(geteuid()); }
-    std::string global_directory() const { return namespace_ + "/trilox-global"; }
+    std::string global_directory() const { return namespace_; }  // files "trilox-global-..."
 
     std::string temporary_;  // fresh for each test; holds namespace_
     std::string namespace_;  // TRILOX_NAMESPACE_DIR
@@ -36,6 +36,8 @@ struct Reply {
 class Helper {
 public:
     Helper();  // in the current TRILOX_NAMESPACE_DIR
+    // Another user's: `program` (a copy of the helper others can run) through setpriv, as root.
+    Helper(uid_t user, const std::string& program);
     ~Helper();
     Reply create(const std::string& name) { return call("create " + name); }
     Reply open(const std::string& name) { return call("open " + name); }
@@ -55,6 +57,8 @@ private:
         send(command);
         return receive();
     }
+
+    void start(char* const argv[]);
 
     pid_t pid_ = -1;
     int to_ = -1, from_ = -1;

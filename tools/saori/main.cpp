@@ -11,6 +11,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include "platform/mutex_namespace.h"
 #endif
 
 namespace {
@@ -39,6 +41,11 @@ int Call(SaoriHost& host, std::vector<std::string> arguments) {
         arguments.erase(arguments.begin());
     std::string response = host.Request(ExecuteRequestText(arguments));
     Write(result_only ? ResultOf(response) + "\n" : response);
+#ifndef _WIN32
+    // A mutex that cannot be had may be a directory that cannot be used: say why.
+    if (ExitStatusOf(response) == 2)
+        std::fputs(namespace_problems().c_str(), stderr);
+#endif
     return ExitStatusOf(response);
 }
 
