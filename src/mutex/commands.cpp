@@ -120,13 +120,13 @@ const OpenedCommand kOpenedCommands[] = {
 
 }  // namespace
 
-std::int32_t ExecuteCommand(TNS_OrtaneANI& module, TMMap<std::string, std::string>& request,
-                            ResponseHeaders& response) {
-    const std::string& command = request["Argument0"];
+std::int32_t ExecuteCommand(TNS_OrtaneANI& module, RequestHeaders& request, ResponseHeaders& response) {
+    std::string_view command = request["Argument0"];
     if (command == "license")
         return WriteLicense(module);
 
-    const std::string& name = request["Argument1"];
+    // The platform takes names as C strings.
+    const std::string name(request["Argument1"]);
     if (name.empty())
         return 400;
     if (command == "Create")

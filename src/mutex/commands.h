@@ -10,5 +10,4 @@ class TNS_OrtaneANI;
 
 // Runs the command named by Argument0 on the mutex named by Argument1 and
 // returns the request's status: 200, 204, 400 or 500.
-std::int32_t ExecuteCommand(TNS_OrtaneANI& module, TMMap<std::string, std::string>& request,
-                            ResponseHeaders& response);
+std::int32_t ExecuteCommand(TNS_OrtaneANI& module, RequestHeaders& request, ResponseHeaders& response);
