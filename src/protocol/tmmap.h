@@ -53,13 +53,11 @@ public:
     }
 
     std::size_t count(const K& key) const {
-        return static_cast<std::size_t>(
-            std::count_if(entries_.begin(), entries_.end(), [&](const value_type& entry) { return entry.first == key; }));
+        return static_cast<std::size_t>(std::count_if(entries_.begin(), entries_.end(), HasKey(key)));
     }
 
     std::size_t erase(const K& key) {
-        auto removed = std::remove_if(entries_.begin(), entries_.end(),
-                                      [&](const value_type& entry) { return entry.first == key; });
+        auto removed = std::remove_if(entries_.begin(), entries_.end(), HasKey(key));
         std::size_t erased = static_cast<std::size_t>(entries_.end() - removed);
         entries_.erase(removed, entries_.end());
         return erased;
@@ -91,12 +89,13 @@ public:
 
 private:
     static bool ByKey(const value_type& left, const value_type& right) { return left.first < right.first; }
+    static auto HasKey(const K& key) {
+        return [&key](const value_type& entry) { return entry.first == key; };
+    }
 
     // The entry of `key` inserted first: the first of its equal keys in
     // either order, as sorting keeps equal keys in the order they came.
-    iterator FirstInserted(const K& key) {
-        return std::find_if(entries_.begin(), entries_.end(), [&](const value_type& entry) { return entry.first == key; });
-    }
+    iterator FirstInserted(const K& key) { return std::find_if(entries_.begin(), entries_.end(), HasKey(key)); }
 
     // The caller's key may be a view of a temporary.
     K Kept(const K& key) {
