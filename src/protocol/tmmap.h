@@ -84,7 +84,6 @@ public:
     const_iterator end() const { return entries_.cend(); }
 
     std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
     void reserve(std::size_t entries) { entries_.reserve(entries); }
 
 private:
