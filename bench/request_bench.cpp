@@ -39,16 +39,27 @@ std::vector<Exchange> CreateDeleteExchanges() {
     return {Execute("Create", "bench-create", 200, "1"), Execute("Delete", "bench-create", 200, "1")};
 }
 
-void RegisterRequestBenchmarks() {
-    // The mutex that Lock, Unlock and isLocked work on, kept by the module as scripts' are.
-    Answers(Execute("Create", kLockName, 200, "1"));
+std::vector<Exchange> SingleRequestCase(const std::string& name) {
+    if (name == "GET Version")
+        return {{GetVersionText(100), 200, ""}};
+    if (name == "refused request")
+        return {{"EXECUTE SAORI/1.0\r\nSender: saori\r\nSecurityLevel: External\r\nCharset: Shift_JIS\r\n"
+                 "Argument0: Lock\r\nArgument1: bench-lock\r\n\r\n",
+                 400, ""}};
+    if (name == "Lock+Unlock")
+        return {Execute("Lock", kLockName, 200, "1"), Execute("Unlock", kLockName, 204, "")};
+    return {};
+}
 
-    Add("request/GET Version", {{GetVersionText(100), 200, ""}});
-    Add("request/refused request",
-        {{"EXECUTE SAORI/1.0\r\nSender: saori\r\nSecurityLevel: External\r\nCharset: Shift_JIS\r\n"
-          "Argument0: Lock\r\nArgument1: bench-lock\r\n\r\n",
-          400, ""}});
-    Add("request/Lock+Unlock", {Execute("Lock", kLockName, 200, "1"), Execute("Unlock", kLockName, 204, "")});
+// The mutex that Lock, Unlock and isLocked work on, kept by the module as scripts' are.
+bool CreateLockCaseMutex() {
+    return Answers(Execute("Create", kLockName, 200, "1"));
+}
+
+void RegisterRequestBenchmarks() {
+    CreateLockCaseMutex();
+    for (const char* name : {"GET Version", "refused request", "Lock+Unlock"})
+        Add(("request/" + std::string(name)).c_str(), SingleRequestCase(name));
     Add("request/isLocked", {Execute("isLocked", kLockName, 200, "0")});
     Add("request/Create+Delete", CreateDeleteExchanges());
     Add("request/GET Version, 16 KiB of headers", {{GetVersionText(16 * 1024), 200, ""}});

@@ -7,4 +7,9 @@
 // Create then Delete of a mutex that did not exist.
 std::vector<Exchange> CreateDeleteExchanges();
 
+// The single-request cases, by name ("GET Version", "refused request",
+// "Lock+Unlock"). Lock+Unlock needs its mutex created first by CreateLockCaseMutex.
+std::vector<Exchange> SingleRequestCase(const std::string& name);
+bool CreateLockCaseMutex();
+
 void RegisterRequestBenchmarks();

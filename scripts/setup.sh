@@ -4,7 +4,7 @@
 # and Wine. Safe to run again.
 set -u
 
-native=(cmake g++ make python3 libgtest-dev libbenchmark-dev zip unzip clang libclang-rt-14-dev)
+native=(cmake g++ make python3 libgtest-dev libbenchmark-dev zip unzip clang libclang-rt-14-dev valgrind)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386)
 
 missing=()

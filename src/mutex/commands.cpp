@@ -133,10 +133,10 @@ const OpenedCommand kOpenedCommands[] = {
 
 // Wait's Argument2: a decimal number of milliseconds, 0 to INFINITE - 1.
 // Without it `limit` stays as it is; false when it is there but no such number.
-bool WaitLimitOf(TMMap<std::string, std::string>& request, DWORD& limit) {
+bool WaitLimitOf(RequestHeaders& request, DWORD& limit) {
     if (!request.count("Argument2"))
         return true;
-    const std::string& text = request["Argument2"];
+    std::string_view text = request["Argument2"];
     if (text.empty())
         return false;
     std::uint64_t value = 0;
@@ -153,13 +153,14 @@ bool WaitLimitOf(TMMap<std::string, std::string>& request, DWORD& limit) {
 
 }  // namespace
 
-std::int32_t ExecuteCommand(const std::string& module_directory, TMMap<std::string, std::string>& request,
+std::int32_t ExecuteCommand(const std::string& module_directory, RequestHeaders& request,
                             ResponseHeaders& response) {
-    const std::string& command = request["Argument0"];
+    std::string_view command = request["Argument0"];
     if (command == "license")
         return WriteLicense(module_directory);
 
-    const std::string& name = request["Argument1"];
+    // The platform takes names as C strings.
+    const std::string name(request["Argument1"]);
     if (name.empty())
         return 400;
     if (command == "Create")

@@ -9,5 +9,5 @@
 // Runs the command named by Argument0 on the mutex named by Argument1 and
 // returns the request's status: 200, 204, 400 or 500. `module_directory` is
 // where license writes its file.
-std::int32_t ExecuteCommand(const std::string& module_directory, TMMap<std::string, std::string>& request,
+std::int32_t ExecuteCommand(const std::string& module_directory, RequestHeaders& request,
                             ResponseHeaders& response);

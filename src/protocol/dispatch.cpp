@@ -6,8 +6,8 @@
 
 namespace {
 
-SecurityLevel SecurityLevelOf(TMMap<std::string, std::string>& headers) {
-    const std::string& value = headers["SecurityLevel"];
+SecurityLevel SecurityLevelOf(RequestHeaders& headers) {
+    std::string_view value = headers["SecurityLevel"];
     if (value == "Local")
         return Local;
     if (value == "External")
@@ -21,8 +21,7 @@ bool IsAdmitted(std::uint32_t policy, std::uint32_t level) {
     return level <= policy;
 }
 
-std::string DispatchRequest(TNS_OrtaneANI& module, const std::string& command,
-                            TMMap<std::string, std::string>& headers) {
+std::string DispatchRequest(TNS_OrtaneANI& module, std::string_view command, RequestHeaders& headers) {
     ResponseHeaders response;
     std::int32_t status = 400;
     if (IsAdmitted(module.AdmissionPolicy, SecurityLevelOf(headers))) {

@@ -16,8 +16,12 @@ namespace {
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
-Entries EntriesOf(const TMMap<std::string, std::string>& headers) {
-    return Entries(headers.begin(), headers.end());
+template <typename K, typename V>
+Entries EntriesOf(const TMMap<K, V>& headers) {
+    Entries entries;
+    for (const auto& [key, value] : headers)
+        entries.emplace_back(key, value);
+    return entries;
 }
 
 const std::string kOk = "SAORI/1.0 200 OK\r\nCharset: Shift_JIS\r\nSender: trilox\r\n\r\n";
@@ -47,6 +51,25 @@ TEST(TMMap, OrdersKeysByUnsignedBytesWithPrefixesFirst) {
     for (const auto& entry : map)
         keys.push_back(entry.first);
     EXPECT_EQ(keys, (std::vector<std::string>{"Send", "Sender", "Z", "a", "\xE0"}));
+}
+
+TEST(TMMap, ViewsKeepKeysThatIndexingAddsAndStayOrdered) {
+    RequestHeaders map;
+    map.emplace("Sender", "host");
+    map.emplace("Argument0", "Lock");
+    EXPECT_EQ(EntriesOf(map), (Entries{{"Argument0", "Lock"}, {"Sender", "host"}}));
+
+    // Added after an ordered read, under a key whose text is gone at once.
+    EXPECT_EQ(map[std::string("Argument1, a key longer than a short string")], "");
+    map.emplace("Argument0", "again");
+    RequestHeaders moved = std::move(map);
+    EXPECT_EQ(EntriesOf(moved), (Entries{{"Argument0", "Lock"},
+                                         {"Argument0", "again"},
+                                         {"Argument1, a key longer than a short string", ""},
+                                         {"Sender", "host"}}));
+    auto range = moved.equal_range("Argument0");
+    ASSERT_EQ(range.second - range.first, 2);
+    EXPECT_EQ(range.first->second, "Lock");
 }
 
 TEST(ParseRequest, SplitsCommandAndHeaderLines) {

@@ -1,0 +1,45 @@
+// A mutex that several processes take and give back: the module's, through
+// its _request, or the bare pthread mutex its platform layer is built on.
+#pragma once
+
+#include <pthread.h>
+
+#include <string>
+
+enum class Attempt { kTaken, kBusy, kFailed };
+
+class ContendedMutex {
+public:
+    virtual ~ContendedMutex() = default;
+    // Makes this process keep the mutex, as the process that created it does.
+    virtual bool Keep() { return true; }
+    virtual Attempt TryTake() = 0;
+    // Blocks until taken; false on an error.
+    virtual bool Wait() = 0;
+    virtual bool Release() = 0;
+};
+
+// Lock, Wait and Unlock requests on one name; the module is loaded in the
+// process that sends the first, which is to be a process of its own.
+class RequestMutex : public ContendedMutex {
+public:
+    explicit RequestMutex(const std::string& name);
+    bool Keep() override;
+    Attempt TryTake() override;
+    bool Wait() override;
+    bool Release() override;
+
+private:
+    std::string name_, lock_, wait_, unlock_;
+};
+
+class PthreadMutex : public ContendedMutex {
+public:
+    explicit PthreadMutex(pthread_mutex_t* mutex) : mutex_(mutex) {}
+    Attempt TryTake() override;
+    bool Wait() override;
+    bool Release() override;
+
+private:
+    pthread_mutex_t* mutex_;
+};
