@@ -33,6 +33,7 @@ ask FIRST Create demo-mutex
 ask FIRST Lock demo-mutex
 ask SECOND isLocked demo-mutex    # 1: the first process holds it
 ask SECOND Lock demo-mutex        # 0: not taken
+ask SECOND Wait demo-mutex 500    # 0 after half a second: still held
 ask FIRST Unlock demo-mutex
 ask SECOND Lock demo-mutex        # 1: now the second process has it
 ask FIRST isLocked demo-mutex     # 1
