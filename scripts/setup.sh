@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing trilox needs, when it is missing:
-# the native toolchain and test libraries, the mingw-w64 cross compilers
-# and Wine. Safe to run again.
+# the native toolchain and test libraries, the mingw-w64 cross compilers,
+# Wine and QEMU's i386 emulator (for 32-bit Wine where the kernel cannot run
+# i386 code). Safe to run again.
 set -u
 
 native=(cmake g++ make python3 libgtest-dev libbenchmark-dev zip unzip clang libclang-rt-14-dev valgrind)
-windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386)
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user)
 
 missing=()
 for package in "${native[@]}" "${windows[@]}"; do
@@ -22,6 +23,6 @@ if ! apt-get install -y -q --no-install-recommends -t bookworm "${missing[@]}"; 
   echo "setup: FAILED to install ${missing[*]}: trilox cannot be built and tested here" >&2
   exit 1
 fi
-for tool in cmake g++ i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ /usr/lib/wine/wine64; do
+for tool in cmake g++ i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ /usr/lib/wine/wine64 qemu-i386; do
   command -v "$tool" >/dev/null || { echo "setup: FAILED: $tool is not usable after the install" >&2; exit 1; }
 done
