@@ -1,12 +1,20 @@
 #include "platform/handle_table.h"
 
 #include <pthread.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <new>
 
 namespace {
+
+// Leaves room below the kernel's 2,048 for robust mutexes of the host's own.
+constexpr unsigned kMostHeld = 2000;
+// The mutexes the calling thread holds through this process's handles.
+thread_local unsigned held_by_this_thread = 0;
 
 struct Process {
     std::mutex lock;
@@ -28,8 +36,16 @@ void unlock_after_fork() {
 // without unlocking them. Like Windows handles by default, ours are not inherited.
 void start_afresh_in_child() {
     process().table = HandleTable();
+    held_by_this_thread = 0;
     forget_namespace_directories();
     process().lock.unlock();
+}
+
+// Linux closes our descriptors when the process ends, but removing the names
+// of mutexes that no one else keeps is ours to do.
+void remove_names_at_exit() {
+    std::lock_guard<std::mutex> guard(process().lock);
+    process().table.remove_unshared_names();
 }
 
 // Kept for the life of the process, as threads may still call in while it exits.
@@ -37,6 +53,7 @@ Process& process() {
     static Process& process = *[] {
         Process* created = new Process;
         pthread_atfork(lock_for_fork, unlock_after_fork, start_afresh_in_child);
+        std::atexit(remove_names_at_exit);
         return created;
     }();
     return process;
@@ -63,12 +80,25 @@ void MutexObject::note_acquired() {
         holder = thread_number();
         levels = 0;
     }
-    ++levels;
+    if (levels++ == 0) ++held_by_this_thread;
+}
+
+void MutexObject::note_released() {
+    if (--levels == 0) --held_by_this_thread;
 }
 
 void MutexObject::release_callers_hold() {
-    if (holder != thread_number()) return;
+    if (!held_by_caller()) return;
     for (; levels > 0; --levels) release_shared_mutex(*shared);
+    --held_by_this_thread;
+}
+
+bool MutexObject::held_by_caller() const {
+    return holder == thread_number() && levels > 0;
+}
+
+bool may_hold_another() {
+    return held_by_this_thread < kMostHeld;
 }
 
 void HandleTable::reserve() {
@@ -141,8 +171,18 @@ void HandleTable::let_go(MutexObject& object) {
         open_by_name_.erase(*object.entry_by_name);
         object.entry_by_name.reset();
     }
+    // The mapping keeps the open file, and with it any flock taken through
+    // this descriptor: a held mutex would keep its name locked after the close.
+    if (object.file) flock(object.file.get(), LOCK_UN);
     object.file = UniqueFd();
     remove_if_unused(object);
+}
+
+void HandleTable::remove_unshared_names() {
+    for (auto& [id, object] : objects_) {
+        if (object->handles > 0 && object->directory && flock(object->file.get(), LOCK_EX | LOCK_NB) == 0)
+            unlinkat(object->directory->fd(), object->file_name.c_str(), 0);
+    }
 }
 
 std::mutex& process_lock() {

@@ -32,8 +32,11 @@ struct MutexObject {
 
     // Counts the acquisitions of the thread of this process that holds the mutex.
     void note_acquired();
+    // Counts a release by the thread that holds it.
+    void note_released();
     // Gives up every acquisition the calling thread holds.
     void release_callers_hold();
+    bool held_by_caller() const;
     bool in_use() const { return handles || callers || levels || file; }
 
     const std::shared_ptr<NamespaceDirectory> directory;  // null for a mutex without a name
@@ -76,6 +79,9 @@ public:
     void keep_idle(MutexObject& object);
     // Closes the file of `object`, and lets the object go if nothing else needs it.
     void let_go(MutexObject& object);
+    // For the end of the process: removes the name of each named mutex that
+    // no other process has a handle to, as closing the last handle would.
+    void remove_unshared_names();
 
 private:
     static constexpr std::size_t kIdleKept = 8;
@@ -88,6 +94,11 @@ private:
     std::size_t idle_count_ = 0;
     void forget_idle(const MutexObject& object);
 };
+
+// Whether the calling thread may hold one more mutex than it does. The kernel
+// abandons at most 2,048 robust mutexes of a thread that dies: one that held
+// more would leave some held by no one for as long as they live.
+bool may_hold_another();
 
 // Guards the handle table and the namespace directories, and keeps the threads
 // of this process apart around the flocks, which only tell processes apart.

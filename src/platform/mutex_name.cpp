@@ -1,7 +1,8 @@
 #include "platform/mutex_name.h"
 
+#include "platform/sha256.h"
+
 #include <climits>
-#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -24,17 +25,12 @@ bool is_lead_byte(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-std::uint64_t fnv1a(std::string_view bytes) {
-    std::uint64_t hash = 14695981039346656037u;
-    for (unsigned char byte : bytes) hash = (hash ^ byte) * 1099511628211u;
-    return hash;
-}
-
 // Every name gets a file of its own: '/' cannot stand in a file name and a
 // leading '.' could make "." or "..", so both are escaped as %XX, and so is
 // '%' to keep the mapping one-to-one. A name whose file name would pass
-// NAME_MAX is filed under a hash instead; the file keeps the full name, so a
-// collision is found out. Escapes never make "%%".
+// NAME_MAX is filed under its SHA-256 instead, which no one can make two
+// names share; the file keeps the full name all the same. Escapes never make
+// "%%".
 std::string file_name_for(std::string_view prefix, std::string_view name) {
     std::string file_name(prefix);
     for (std::size_t i = 0; i < name.size(); ++i) {
@@ -50,8 +46,10 @@ std::string file_name_for(std::string_view prefix, std::string_view name) {
     if (file_name.size() <= NAME_MAX) return file_name;
 
     file_name = std::string(prefix) + "%%";
-    for (std::uint64_t hash = fnv1a(name), i = 0; i < 16; ++i, hash <<= 4)
-        file_name += kHexDigits[hash >> 60];
+    for (std::uint8_t byte : sha256(name)) {
+        file_name += kHexDigits[byte >> 4];
+        file_name += kHexDigits[byte & 15];
+    }
     return file_name;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/mutex_namespace.h"
 
+#include "platform/pid_namespace.h"
 #include "platform/posix_error.h"
 
 #include <fcntl.h>
@@ -69,6 +70,7 @@ std::shared_ptr<NamespaceDirectory> checked(UniqueFd fd, const std::string& path
     if (fstat(fd.get(), &status) != 0) return refusal.refuse(win32_error_from_errno(errno), path, std::strerror(errno));
     std::string why = unsafe_because(status, shared, geteuid());
     if (!why.empty()) return refusal.refuse(ERROR_ACCESS_DENIED, path, why);
+    if (!shared && (status.st_mode & 0700) != 0700) fchmod(fd.get(), 0700);  // made under an odd umask
     return std::make_shared<NamespaceDirectory>(std::move(fd), geteuid());
 }
 
@@ -78,19 +80,13 @@ std::shared_ptr<NamespaceDirectory> open_shared(const std::string& path, Refusal
     return checked(std::move(fd), path, true, refusal);
 }
 
-// Makes the directory `name` in `parent` with exactly mode 0700, or finds it
-// made: it is built under a temporary name and renamed into place, so that no
-// process ever sees it half made, and of two racing processes one wins and
-// both go on.
-int make_private_directory(const std::string& parent, int parent_fd, const std::string& name) {
-    std::string temporary = parent + "/.trilox-XXXXXX";
-    if (!mkdtemp(temporary.data())) return errno;
-    int error = 0;
-    if (chmod(temporary.c_str(), 0700) != 0 ||
-        renameat2(AT_FDCWD, temporary.c_str(), parent_fd, name.c_str(), RENAME_NOREPLACE) != 0)
-        error = errno;
-    if (error) rmdir(temporary.c_str());
-    return error == EEXIST ? 0 : error;
+// Makes the directory `name` in `parent` with mode 0700, or finds it made.
+// mkdir can only take bits away from 0700, so it is never open to others;
+// the chmod puts back those of the owner's that an odd umask took, and so
+// does the next process to open it if a crash came first.
+int make_private_directory(int parent_fd, const std::string& name) {
+    if (mkdirat(parent_fd, name.c_str(), 0700) != 0) return errno == EEXIST ? 0 : errno;
+    return fchmodat(parent_fd, name.c_str(), 0700, 0) == 0 ? 0 : errno;
 }
 
 // The private directory `name` in `parent`, made if missing.
@@ -107,7 +103,7 @@ std::shared_ptr<NamespaceDirectory> open_private(const std::string& parent, cons
             return refusal.refuse(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED, path,
                                   "is not a directory of its own (" + std::string(std::strerror(errno)) + ")");
         }
-        if (int error = make_private_directory(parent, parent_fd.get(), name))
+        if (int error = make_private_directory(parent_fd.get(), name))
             return refusal.refuse(win32_error_from_errno(error), path, std::strerror(error));
     }
 }
@@ -155,7 +151,7 @@ void forget_namespace_directories() {
 }
 
 std::string namespace_problems() {
-    std::string problems;
+    std::string problems = pid_namespace_problem();
     for (bool global : {false, true}) {
         Refusal refusal;
         if (!open_directory(environment("TRILOX_NAMESPACE_DIR"), environment("XDG_RUNTIME_DIR"), global, refusal))

@@ -33,6 +33,7 @@ std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, DWORD& erro
 // Lets go of the directories: for a forked child, which starts afresh.
 void forget_namespace_directories();
 
-// Why the directories for local and global names cannot be used now, one line
-// each, for a person to read; "" when both can.
+// Why mutexes cannot be had now, one line for each reason, for a person to
+// read: the directories for local and global names that cannot be used, and
+// the last mutex refused for being of another PID namespace; "" when none.
 std::string namespace_problems();

@@ -28,6 +28,7 @@
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -71,19 +72,28 @@ bool reopen_idle(MutexObject& object) {
     return false;
 }
 
+// A mutex never takes one of the last eighth of the descriptors the process
+// may have: the host needs them for its own files. Past that, it is as if no
+// descriptor were left.
+int leaving_room_for_host(int fd) {
+    rlimit limit;
+    if (fd < 0 || getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        static_cast<rlim_t>(fd) < limit.rlim_cur - limit.rlim_cur / 8)
+        return fd;
+    close(fd);
+    errno = EMFILE;
+    return -1;
+}
+
 Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, const MutexName& name,
                       MutexObject*& object, DWORD& error) {
     // O_NONBLOCK: a FIFO planted under the name must not hang us.
-    UniqueFd fd(openat(directory->fd(), name.file_name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(leaving_room_for_host(
+        openat(directory->fd(), name.file_name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)));
     if (!fd && errno == ENOENT) return Outcome::missing;
     struct stat status;
     if (!fd || fstat(fd.get(), &status) != 0) {
         error = win32_error_from_errno(errno);
-        return Outcome::done;
-    }
-    // Someone else's file by this name: theirs, as on Windows.
-    if (status.st_uid != directory->user()) {
-        error = ERROR_ACCESS_DENIED;
         return Outcome::done;
     }
     MutexObject* known = handle_table().find_object(status);
@@ -98,10 +108,16 @@ Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, cons
 
     if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
         // No one has it open: its last handle was in a process that died
-        // before it removed the name. Ours to remove, if it is still there.
+        // before it removed the name. Ours to remove, if it is still there;
+        // root removes another user's too, which that user alone could not.
         if (still_named(*directory, name.file_name, FileId(status.st_dev, status.st_ino)))
             unlinkat(directory->fd(), name.file_name.c_str(), 0);
         return Outcome::again;
+    }
+    // Someone else's living mutex by this name: theirs, as on Windows.
+    if (status.st_uid != directory->user()) {
+        error = ERROR_ACCESS_DENIED;
+        return Outcome::done;
     }
     if (errno != EWOULDBLOCK || flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) return Outcome::again;  // someone is removing the name
@@ -142,7 +158,7 @@ MutexObject* create_in_file(std::shared_ptr<NamespaceDirectory> directory, const
 
 Outcome create_new(const std::shared_ptr<NamespaceDirectory>& directory, const MutexName& name,
                    BOOL initial_owner, MutexObject*& object, DWORD& error) {
-    UniqueFd fd(openat(directory->fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    UniqueFd fd(leaving_room_for_host(openat(directory->fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)));
     // Whatever the umask, the owner's other processes must be able to open it.
     if (!fd || fchmod(fd.get(), 0600) != 0 || flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
         error = win32_error_from_errno(errno);
@@ -207,7 +223,7 @@ MutexObject* open_named(const char* name, bool* created, BOOL initial_owner, DWO
 
 // A mutex without a name is a file without one, of its own for ever.
 MutexObject* create_unnamed(BOOL initial_owner, DWORD& error) {
-    UniqueFd fd(memfd_create("trilox mutex", MFD_CLOEXEC));
+    UniqueFd fd(leaving_room_for_host(memfd_create("trilox mutex", MFD_CLOEXEC)));
     if (!fd) {
         error = win32_error_from_errno(errno);
         return nullptr;
@@ -220,6 +236,7 @@ MutexObject* create_unnamed(BOOL initial_owner, DWORD& error) {
 extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
     try {
         std::lock_guard<std::mutex> guard(process_lock());
+        if (initial_owner && !may_hold_another()) return fail(ERROR_NOT_ENOUGH_QUOTA);
         handle_table().reserve();
         bool created = false;
         DWORD error = ERROR_SUCCESS;
@@ -259,6 +276,10 @@ extern "C" DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
+        if (!object->held_by_caller() && !may_hold_another()) {
+            SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+            return WAIT_FAILED;
+        }
         ++object->callers;  // keeps it mapped while we wait without the lock
     }
     DWORD result = wait_for_shared_mutex(*object->shared, milliseconds);
@@ -276,11 +297,13 @@ extern "C" BOOL ReleaseMutex(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (!release_shared_mutex(*object->shared)) {
+    // Our own count says who holds it, not the thread id alone: only the
+    // thread that took it may have glibc unlink it from that thread's list.
+    if (!object->held_by_caller() || !release_shared_mutex(*object->shared)) {
         SetLastError(ERROR_NOT_OWNER);
         return FALSE;
     }
-    --object->levels;
+    object->note_released();
     return TRUE;
 }
 

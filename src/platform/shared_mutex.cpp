@@ -1,5 +1,6 @@
 #include "platform/shared_mutex.h"
 
+#include "platform/pid_namespace.h"
 #include "platform/posix_error.h"
 
 #include <fcntl.h>
@@ -7,10 +8,13 @@
 #include <sys/mman.h>
 #include <time.h>
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 struct SharedMutex {
     char format[16];
+    std::uint64_t pid_namespace;  // that of its maker, the only one it is for
     pthread_mutex_t mutex;
     // The file name of a long name is only its hash. Up to two bytes for each
     // of its characters.
@@ -20,7 +24,7 @@ struct SharedMutex {
 namespace {
 
 // Also tells apart processes whose pthread_mutex_t differs: the size would.
-const char kFormat[sizeof SharedMutex::format] = "trilox mutex 2";
+const char kFormat[sizeof SharedMutex::format] = "trilox mutex 3";
 
 SharedMutexMapping map(int fd, DWORD& error) {
     void* address = mmap(nullptr, sizeof(SharedMutex), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -64,6 +68,7 @@ SharedMutexMapping create_shared_mutex(int fd, std::string_view name, DWORD& err
     pthread_mutexattr_destroy(&attributes);
 
     name.copy(mutex->name, sizeof mutex->name - 1);
+    mutex->pid_namespace = current_pid_namespace();
     std::memcpy(mutex->format, kFormat, sizeof kFormat);
     return mutex;
 }
@@ -77,6 +82,11 @@ SharedMutexMapping map_shared_mutex(int fd, off_t size, std::string_view name, D
     if (std::memcmp(mutex->format, kFormat, sizeof kFormat) != 0 ||
         std::string_view(mutex->name, strnlen(mutex->name, sizeof mutex->name)) != name)
         return nullptr;
+    if (mutex->pid_namespace == 0 || mutex->pid_namespace != current_pid_namespace()) {
+        note_refused_for_pid_namespace(std::string(name), mutex->pid_namespace);
+        error = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
     return mutex;
 }
 

@@ -44,6 +44,7 @@ extern "C" HGLOBAL GlobalFree(HGLOBAL block);
 #define ERROR_SUCCESS 0
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
@@ -51,6 +52,7 @@ extern "C" HGLOBAL GlobalFree(HGLOBAL block);
 #define ERROR_NOT_OWNER 288
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_NOT_ENOUGH_QUOTA 1816
 
 extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initial_owner, LPCSTR name);
 extern "C" HANDLE OpenMutexA(DWORD access, BOOL inherit, LPCSTR name);

@@ -2,6 +2,8 @@
 // becomes of the processes that had the others.
 #include "platform_test.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -135,4 +137,55 @@ TEST_F(LifetimeTest, MutexesOpenedHereAndLeftElsewhereCostFewDescriptors) {
     other.kill();
     for (int i = 0; i < 40; ++i) EXPECT_EQ(open_error("m" + std::to_string(i)), ERROR_FILE_NOT_FOUND) << i;
     EXPECT_TRUE(std::filesystem::is_empty(local_directory()));
+}
+
+// As on Windows, a mutex lives by its handles alone: a hold does not keep it.
+TEST_F(LifetimeTest, AMutexDiesWithItsCreatorThoughAnotherProcessHoldsIt) {
+    for (bool killed : {false, true}) {
+        for (std::string name : {"x", "Global\\x"}) {
+            Helper creator;
+            creator.create(name);
+            HANDLE mine = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str());
+            ASSERT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0);
+            CloseHandle(mine);
+            killed ? creator.kill() : creator.end();
+            EXPECT_EQ(open_error(name), ERROR_FILE_NOT_FOUND) << name << (killed ? " killed" : " ended");
+            HANDLE fresh = CreateMutexA(nullptr, FALSE, name.c_str());
+            EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << name << (killed ? " killed" : " ended");
+            CloseHandle(fresh);
+        }
+    }
+}
+
+TEST_F(LifetimeTest, AProcessThatEndsCleanlyLeavesNoName) {
+    Helper ending;
+    for (const char* name : {"a", "b", "Global\\a", "Global\\b"}) ending.create(name);
+    ending.end();
+    EXPECT_TRUE(std::filesystem::is_empty(local_directory()));
+    for (const auto& entry : std::filesystem::directory_iterator(global_directory()))
+        EXPECT_TRUE(entry.is_directory()) << entry.path();
+}
+
+// The host needs descriptors for its own files, however many mutexes its scripts make.
+TEST_F(LifetimeTest, MutexesLeaveTheHostDescriptorsOfItsOwn) {
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<HANDLE> made;
+    for (int i = 0; i < 64; ++i) {
+        HANDLE handle = CreateMutexA(nullptr, FALSE, ("m" + std::to_string(i)).c_str());
+        if (!handle) break;
+        made.push_back(handle);
+    }
+    EXPECT_EQ(GetLastError(), ERROR_TOO_MANY_OPEN_FILES);
+    std::vector<int> files;
+    for (int i = 0; i < 4; ++i) files.push_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    for (int fd : files) {
+        EXPECT_GE(fd, 0);
+        close(fd);
+    }
+    for (HANDLE handle : made) CloseHandle(handle);
+    setrlimit(RLIMIT_NOFILE, &saved);
 }

@@ -127,3 +127,14 @@ TEST_F(OtherUserTest, CannotStallAnotherUsersCommands) {
         EXPECT_EQ(victim.receive().error, ERROR_SUCCESS) << command;
     }
 }
+
+// On Windows a name is free once its last handle is gone, whoever had it.
+TEST_F(OtherUserTest, AGlobalNameIsFreeOnceItsUsersProcessesEnd) {
+    Helper first(kVictim, helper_);
+    first.create("Global\\shared");
+    first.end();
+    Helper second(kAttacker, helper_);
+    EXPECT_EQ(second.create("Global\\shared").error, ERROR_SUCCESS);
+    second.kill();  // leaves its file: root alone can remove another user's
+    EXPECT_EQ(create_error("Global\\shared"), ERROR_SUCCESS);
+}

@@ -2,6 +2,11 @@
 // it releases it or ends.
 #include "platform_test.h"
 
+#include "platform/mutex_namespace.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -102,4 +107,46 @@ TEST_F(OwnershipTest, ThreadsTakeTurns) {
     EXPECT_EQ(overlaps, 0);
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(open_error("m"), ERROR_FILE_NOT_FOUND);
+}
+
+// The kernel abandons at most 2,048 robust mutexes of a thread that dies: a
+// thread may not take more holds than it can be trusted to give up.
+TEST_F(OwnershipTest, AThreadHoldsAtMost2000Mutexes) {
+    rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max < 4096) GTEST_SKIP() << "needs 4,096 descriptors; the hard limit is " << limit.rlim_max;
+    rlimit raised = limit;
+    raised.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+    std::vector<HANDLE> held;
+    for (int i = 0; i < 2000; ++i) {
+        held.push_back(CreateMutexA(nullptr, FALSE, nullptr));
+        ASSERT_EQ(WaitForSingleObject(held.back(), 0), WAIT_OBJECT_0) << i;
+    }
+    HANDLE more = CreateMutexA(nullptr, FALSE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(more, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
+    EXPECT_EQ(WaitForSingleObject(held[0], 0), WAIT_OBJECT_0);  // again: no new hold
+    EXPECT_TRUE(ReleaseMutex(held[0]) && ReleaseMutex(held[0]));
+    EXPECT_EQ(WaitForSingleObject(more, 0), WAIT_OBJECT_0);
+    held.push_back(more);
+    for (HANDLE handle : held) CloseHandle(handle);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// Thread ids are per PID namespace: a sandboxed process could share one with
+// the holder, so it is kept apart from mutexes made outside, and they from its.
+TEST_F(OwnershipTest, ProcessesOfAnotherPidNamespaceAreKeptApart) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make a PID namespace";
+    if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "needs /usr/bin/unshare (util-linux)";
+    HANDLE mine = CreateMutexA(nullptr, TRUE, "Global\\p");
+    Helper sandboxed = Helper::sandboxed();
+    for (const Reply& reply : {sandboxed.open("Global\\p"), sandboxed.create("Global\\p")}) {
+        EXPECT_EQ(reply.value, 0u);
+        EXPECT_EQ(reply.error, ERROR_ACCESS_DENIED);
+    }
+    EXPECT_EQ(sandboxed.create("q").error, ERROR_SUCCESS);
+    EXPECT_EQ(open_error("q"), ERROR_ACCESS_DENIED);
+    EXPECT_NE(namespace_problems().find("PID namespace"), std::string::npos) << namespace_problems();
+    CloseHandle(mine);
 }

@@ -50,6 +50,12 @@ Helper::Helper(uid_t user, const std::string& program) {
     start(argv);
 }
 
+Helper Helper::sandboxed() {
+    char* argv[] = {const_cast<char*>("/usr/bin/unshare"), const_cast<char*>("--pid"), const_cast<char*>("--fork"),
+                    const_cast<char*>("--kill-child"), const_cast<char*>(TRILOX_MUTEX_HELPER), nullptr};
+    return Helper(argv);
+}
+
 void Helper::start(char* const argv[]) {
     int to[2], from[2];
     if (pipe2(to, O_CLOEXEC) != 0 || pipe2(from, O_CLOEXEC) != 0) {
@@ -107,6 +113,13 @@ Reply Helper::receive() {
 bool Helper::answered_within(int milliseconds) {
     pollfd readable{from_, POLLIN, 0};
     return received_.find('\n') != std::string::npos || poll(&readable, 1, milliseconds) > 0;
+}
+
+void Helper::end() {
+    ::close(to_);
+    to_ = -1;
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    pid_ = -1;
 }
 
 void Helper::kill() {

@@ -38,6 +38,8 @@ public:
     Helper();  // in the current TRILOX_NAMESPACE_DIR
     // Another user's: `program` (a copy of the helper others can run) through setpriv, as root.
     Helper(uid_t user, const std::string& program);
+    // In a PID namespace of its own, as in a sandbox (as root).
+    static Helper sandboxed();
     ~Helper();
     Reply create(const std::string& name) { return call("create " + name); }
     Reply open(const std::string& name) { return call("open " + name); }
@@ -51,8 +53,10 @@ public:
     Reply receive();  // fails the test if no answer comes within 10 s
     bool answered_within(int milliseconds);
     void kill();  // with SIGKILL
+    void end();   // cleanly: its input ends, and it exits
 
 private:
+    explicit Helper(char* const argv[]) { start(argv); }
     Reply call(const std::string& command) {
         send(command);
         return receive();
