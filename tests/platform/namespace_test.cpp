@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <utility>
@@ -55,6 +57,16 @@ TEST_F(NamespaceTest, AnUnusableNamespaceFailsWithAWindowsError) {
         EXPECT_EQ(open_error("x"), error) << root;
     }
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+}
+
+TEST_F(NamespaceTest, ACrashWhileMakingTheDirectoryLeavesOnlyTheDirectory) {
+    std::string crashing = std::string("echo 'create x' | LD_PRELOAD=") + TRILOX_KILL_AFTER_MKDIR + " " +
+                           TRILOX_MUTEX_HELPER + " >/dev/null";
+    int status = std::system(crashing.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGKILL) << "not killed: " << status;
+    for (const auto& entry : std::filesystem::directory_iterator(namespace_))
+        EXPECT_EQ(entry.path(), local_directory());
+    EXPECT_EQ(Helper().create("x").error, ERROR_SUCCESS);
 }
 
 // Another user is played by a forked child that drops root.
