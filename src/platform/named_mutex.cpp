@@ -15,9 +15,12 @@
 //   the file it names, so that it stays while anyone holds a shared one;
 // - an opener takes its shared flock, then checks that the name still names
 //   the file it opened, and starts again if it was removed meanwhile.
-// Only the owner's processes can open a file, so only they can take its
-// flocks, and none keeps the exclusive one longer than removing a name takes.
-// Every flock is non-blocking, retried for about a second at most.
+// Only the owner's processes (and root) can open a file, so only they can
+// take its flocks, and none keeps the exclusive one longer than removing a
+// name takes. Every flock is non-blocking, retried for about a second at most.
+// The name goes with the last handle: at its CloseHandle, at the exit of the
+// process that has it, or, after a crash, when the next opener finds the
+// file dead.
 #include "platform/handle_table.h"
 #include "platform/mutex_name.h"
 #include "platform/mutex_namespace.h"
