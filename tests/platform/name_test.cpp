@@ -124,3 +124,12 @@ TEST_F(NameTest, ANameNeverOpensAnotherNamesMutex) {
     EXPECT_EQ(open_error(first), ERROR_SUCCESS);
     CloseHandle(mine);
 }
+
+// Names too long to be file names are filed under a hash: one no one can
+// make two names share. These two share their 64-bit FNV-1a hash.
+TEST_F(NameTest, LongNamesThatShareA64BitHashAreTwoMutexes) {
+    std::string first = std::string(240, 'a') + "81a81c83aef9ef99", second = std::string(240, 'a') + "d7c24d1b37607b92";
+    EXPECT_EQ(create_error(first), ERROR_SUCCESS);
+    EXPECT_EQ(create_error(second), ERROR_SUCCESS);
+    EXPECT_EQ(create_error(first), ERROR_ALREADY_EXISTS);
+}
