@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -14,12 +15,16 @@ std::string_view LinesOf(std::string_view text) {
 }
 
 // An upper bound of the header lines, so that the headers are allocated once:
-// a plain loop, which the compiler vectorises, on 32-bit lanes; a count that
-// wraps would only make the headers grow as they are filled.
+// memchr from one line end to the next, which costs a call a line rather
+// than a look at every byte.
 std::size_t MostHeaderLines(std::string_view lines) {
-    std::uint32_t line_ends = 0;
-    for (char byte : lines)
-        line_ends += byte == '\n';
+    std::size_t line_ends = 0;
+    const char* rest = lines.data();
+    const char* end = rest + lines.size();
+    while (const void* line_end = std::memchr(rest, '\n', static_cast<std::size_t>(end - rest))) {
+        ++line_ends;
+        rest = static_cast<const char*>(line_end) + 1;
+    }
     return line_ends + 1;
 }
 
@@ -76,9 +81,8 @@ ParsedRequest ParseRequest(std::string_view text) {
     return request;
 }
 
-std::string ProcessRequest(TNS_OrtaneANI* module, const std::string& text) {
-    if (!module)
-        return kFixedErrorResponse;
+ResponseText ProcessRequest(std::uint32_t admission_policy, const std::string& module_directory,
+                            std::string_view text) {
     ParsedRequest request = ParseRequest(text);
-    return DispatchRequest(*module, request.command, request.headers);
+    return DispatchRequest(admission_policy, module_directory, request.command, request.headers);
 }
