@@ -40,8 +40,14 @@ public:
 
     // Adds an entry after every entry with an equal key.
     void emplace(K key, V value) {
-        entries_.emplace_back(std::move(key), std::move(value));
+        // Made first and then filled: handed to emplace_back, which takes
+        // them by reference, a key and a value would go through memory,
+        // written in halves and read back whole, a stall that takes longer
+        // than reading a header line.
+        entries_.emplace_back();
         auto last = entries_.end() - 1;
+        last->first = std::move(key);
+        last->second = std::move(value);
         ordered_ = ordered_ && (last == entries_.begin() || !ByKey(*last, *(last - 1)));
     }
 
