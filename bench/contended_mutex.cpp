@@ -2,6 +2,10 @@
 
 #include "loaded_module.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 namespace {
@@ -49,4 +53,29 @@ bool PthreadMutex::Wait() {
 
 bool PthreadMutex::Release() {
     return pthread_mutex_unlock(mutex_) == 0;
+}
+
+Attempt FutexMutex::TryTake() {
+    std::uint32_t free = 0;
+    return word_->compare_exchange_strong(free, 1) ? Attempt::kTaken : Attempt::kBusy;
+}
+
+bool FutexMutex::Wait() {
+    std::uint32_t seen = 0;
+    if (word_->compare_exchange_strong(seen, 1))
+        return true;
+    // Marked as waited for before sleeping, so that the release wakes a waiter.
+    if (seen != 2)
+        seen = word_->exchange(2);
+    while (seen != 0) {
+        syscall(SYS_futex, word_, FUTEX_WAIT, 2, nullptr, nullptr, 0);
+        seen = word_->exchange(2);
+    }
+    return true;
+}
+
+bool FutexMutex::Release() {
+    if (word_->exchange(0) == 2)
+        syscall(SYS_futex, word_, FUTEX_WAKE, 1, nullptr, nullptr, 0);
+    return true;
 }

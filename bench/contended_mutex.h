@@ -1,9 +1,12 @@
 // A mutex that several processes take and give back: the module's, through
-// its _request, or the bare pthread mutex its platform layer is built on.
+// its _request, the bare pthread mutex its platform layer is built on, or
+// the least a mutex between processes can be, a futex word.
 #pragma once
 
 #include <pthread.h>
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 enum class Attempt { kTaken, kBusy, kFailed };
@@ -42,4 +45,17 @@ public:
 
 private:
     pthread_mutex_t* mutex_;
+};
+
+// A word in shared memory and the futex calls on it (0 free, 1 taken, 2 taken
+// with waiters): neither robust nor recursive.
+class FutexMutex : public ContendedMutex {
+public:
+    explicit FutexMutex(std::atomic<std::uint32_t>* word) : word_(word) {}
+    Attempt TryTake() override;
+    bool Wait() override;
+    bool Release() override;
+
+private:
+    std::atomic<std::uint32_t>* word_;
 };

@@ -12,6 +12,9 @@ class State;
 }
 
 SaoriHost& LoadedModule();
+// The least a module answering the same texts could do (minimal_module.cpp),
+// loaded the same way: the reference the request path is measured against.
+SaoriHost& MinimalModule();
 
 struct Exchange {
     std::string request;
@@ -24,8 +27,9 @@ Exchange Execute(const std::string& command, const std::string& name, int status
                  const std::string& result);
 
 // Whether the module answers the request as expected.
-bool Answers(const Exchange& exchange);
+bool Answers(const Exchange& exchange, SaoriHost& module = LoadedModule());
 
 // Sends the exchanges in turn, once an iteration; stops the benchmark with an
 // error at the first answer that is not the expected one.
-void MeasureExchanges(benchmark::State& state, const std::vector<Exchange>& exchanges);
+void MeasureExchanges(benchmark::State& state, const std::vector<Exchange>& exchanges,
+                      SaoriHost& module = LoadedModule());

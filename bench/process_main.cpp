@@ -6,6 +6,7 @@
 #include "contention_bench.h"
 #include "handoff_bench.h"
 #include "platform/win32.h"
+#include "processes.h"
 #include "robust_mutex.h"
 #include "scratch_namespace.h"
 
@@ -18,10 +19,9 @@
 
 namespace {
 
-// Handoffs: in blocks taken in turn, so that the machine's drift falls on
-// the module and its floor alike.
-constexpr int kHandoffBlocks = 3;
-constexpr double kHandoffBlockSeconds = 0.4;
+// A cold round takes a pause of milliseconds: more time for as many rounds.
+constexpr double kWarmHandoffSeconds = 1.5;
+constexpr double kColdHandoffSeconds = 4.0;
 constexpr double kContentionSeconds = 1.0;
 const unsigned kProcessCounts[] = {2, 4, 8};
 
@@ -32,8 +32,7 @@ std::string Numbers(const std::vector<double>& values) {
     return text + "]";
 }
 
-// The module's mutex or the pthread mutex, fresh for each run; the module's
-// is named apart, as each run's processes end with it.
+// The module's mutex or the pthread mutex, fresh for each run.
 std::unique_ptr<ContendedMutex> MakeMutex(bool through_requests, const std::string& name,
                                           pthread_mutex_t* floor) {
     if (through_requests)
@@ -45,18 +44,24 @@ const char* Kind(bool through_requests) {
     return through_requests ? "request" : "pthread";
 }
 
-std::string Handoffs(pthread_mutex_t* floor) {
-    std::vector<double> samples[2];
-    for (int block = 0; block < kHandoffBlocks; ++block) {
-        for (bool through_requests : {true, false}) {
-            auto mutex = MakeMutex(through_requests, "handoff-" + std::to_string(block), floor);
-            std::vector<double> latencies = MeasureHandoffs(*mutex, kHandoffBlockSeconds);
-            if (latencies.empty())
-                return "";
-            samples[through_requests].insert(samples[through_requests].end(), latencies.begin(), latencies.end());
-        }
+// Through requests, on the bare pthread mutex and on a futex word, round by
+// round; warm, then cold.
+std::string Handoffs(pthread_mutex_t* floor, std::atomic<std::uint32_t>* word) {
+    std::string json;
+    for (Release release : {Release::kWarm, Release::kCold}) {
+        bool cold = release == Release::kCold;
+        RequestMutex request(cold ? "handoff-cold" : "handoff-warm");
+        PthreadMutex pthread(floor);
+        FutexMutex futex(word);
+        auto latencies = MeasureHandoffs({&request, &pthread, &futex}, release,
+                                         cold ? kColdHandoffSeconds : kWarmHandoffSeconds);
+        if (latencies.empty())
+            return "";
+        json += std::string(json.empty() ? "{" : ",") + (cold ? "\"cold\"" : "\"warm\"") +
+                ":{\"request\":" + Numbers(latencies[0]) + ",\"pthread\":" + Numbers(latencies[1]) +
+                ",\"futex\":" + Numbers(latencies[2]) + "}";
     }
-    return "{\"request\":" + Numbers(samples[true]) + ",\"pthread\":" + Numbers(samples[false]) + "}";
+    return json + "}";
 }
 
 std::string Contentions(pthread_mutex_t* floor) {
@@ -98,11 +103,12 @@ int main(int argc, char** argv) {
     const char* base = std::getenv("TMPDIR");
     ScratchNamespace scratch(base && *base ? base : "/dev/shm");
     pthread_mutex_t* floor = MapRobustMutex();
+    Shared<std::atomic<std::uint32_t>> word;
     if (scratch.path().empty() || !floor) {
         std::perror("trilox_process_bench: cannot make a namespace directory or map a mutex");
         return 1;
     }
-    std::string handoffs = Handoffs(floor);
+    std::string handoffs = Handoffs(floor, &*word);
     std::string contentions = handoffs.empty() ? "" : Contentions(floor);
     UnmapRobustMutex(floor);
     if (contentions.empty()) {

@@ -11,6 +11,9 @@ namespace {
 
 constexpr char kLockName[] = "bench-lock";
 
+// The cases the minimal module answers too.
+const char* const kMinimalCases[] = {"GET Version", "Lock+Unlock", "isLocked", "GET Version, 64 KiB of headers"};
+
 // A GET Version request of exactly `size` bytes: the headers a host sends,
 // then argument-like header lines of about 40 bytes to make up the size.
 std::string GetVersionText(std::size_t size) {
@@ -27,9 +30,9 @@ std::string GetVersionText(std::size_t size) {
     return text + "\r\n";
 }
 
-void Add(const char* name, std::vector<Exchange> exchanges) {
-    WithSpread(benchmark::RegisterBenchmark(name, [exchanges](benchmark::State& state) {
-        MeasureExchanges(state, exchanges);
+void Add(const std::string& name, std::vector<Exchange> exchanges, SaoriHost& module = LoadedModule()) {
+    WithSpread(benchmark::RegisterBenchmark(name.c_str(), [exchanges, &module](benchmark::State& state) {
+        MeasureExchanges(state, exchanges, module);
     }));
 }
 
@@ -48,20 +51,25 @@ std::vector<Exchange> SingleRequestCase(const std::string& name) {
                  400, ""}};
     if (name == "Lock+Unlock")
         return {Execute("Lock", kLockName, 200, "1"), Execute("Unlock", kLockName, 204, "")};
+    if (name == "isLocked")
+        return {Execute("isLocked", kLockName, 200, "0")};
+    if (name == "GET Version, 64 KiB of headers")
+        return {{GetVersionText(64 * 1024), 200, ""}};
     return {};
 }
 
-// The mutex that Lock, Unlock and isLocked work on, kept by the module as scripts' are.
-bool CreateLockCaseMutex() {
-    return Answers(Execute("Create", kLockName, 200, "1"));
+bool CreateLockCaseMutex(SaoriHost& module) {
+    return Answers(Execute("Create", kLockName, 200, "1"), module);
 }
 
 void RegisterRequestBenchmarks() {
-    CreateLockCaseMutex();
-    for (const char* name : {"GET Version", "refused request", "Lock+Unlock"})
-        Add(("request/" + std::string(name)).c_str(), SingleRequestCase(name));
-    Add("request/isLocked", {Execute("isLocked", kLockName, 200, "0")});
+    CreateLockCaseMutex(LoadedModule());
+    CreateLockCaseMutex(MinimalModule());
+    for (const char* name :
+         {"GET Version", "refused request", "Lock+Unlock", "isLocked", "GET Version, 64 KiB of headers"})
+        Add("request/" + std::string(name), SingleRequestCase(name));
     Add("request/Create+Delete", CreateDeleteExchanges());
     Add("request/GET Version, 16 KiB of headers", {{GetVersionText(16 * 1024), 200, ""}});
-    Add("request/GET Version, 64 KiB of headers", {{GetVersionText(64 * 1024), 200, ""}});
+    for (const char* name : kMinimalCases)
+        Add("minimal/" + std::string(name), SingleRequestCase(name), MinimalModule());
 }

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Measures what a request costs through the module's _request beside the
-# platform calls it makes, counts its instructions, measures a handoff and
-# contention between processes beside the bare pthread mutex, prints the
-# report and writes it to docs/performance.md. A few minutes.
+# platform calls it makes and beside a minimal module, counts its
+# instructions and allocations, measures a handoff and contention between
+# processes beside the bare pthread mutex, prints the report and writes it to
+# docs/performance.md, each target met or missed. A few minutes.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset bench >/dev/null
-cmake --build --preset bench -j "$(nproc)" --target trilox_bench trilox_process_bench trilox_instructions
+cmake --build --preset bench -j "$(nproc)" --target trilox_bench trilox_process_bench trilox_instructions trilox_allocations
 
 # Mutexes live on tmpfs by default. The benchmark makes its namespace
 # directory in here, which goes even if the benchmark does not finish.
@@ -36,15 +37,22 @@ echo "bench: handoff and contention between processes, half a minute"
 TMPDIR=$work build/bench/trilox_process_bench "$work/processes.json"
 
 echo "bench: instruction counts under callgrind"
-requests=1000
-for case in "GET Version" "refused request" "Lock+Unlock"; do
+count() {  # count MODULE CASE REQUESTS [--minimal]
   TMPDIR=$work valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
-    --toggle-collect='CountedRequests*' build/bench/trilox_instructions "$case" "$requests" 2>"$work/valgrind.log" ||
+    --toggle-collect='CountedRequests*' build/bench/trilox_instructions ${4:-} "$2" "$3" 2>"$work/valgrind.log" ||
     { cat "$work/valgrind.log" >&2; exit 1; }
   total=$(awk '/^totals:/ { print $2 }' "$work/callgrind.out")
-  printf '%s\t%s\t%s\n' "$case" "$total" "$requests" >> "$work/instructions.tsv"
+  printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$total" "$3" >> "$work/instructions.tsv"
+}
+for case in "GET Version" "refused request" "Lock+Unlock" "isLocked" "GET Version, 64 KiB of headers"; do
+  requests=1000; [[ $case == *KiB* ]] && requests=50
+  count trilox "$case" "$requests"
+  [[ $case == "refused request" ]] || count minimal "$case" "$requests" --minimal
 done
 
-python3 bench/report.py "$work/processes.json" "$work/instructions.tsv" "$work/cases.json" "$work/registry.json" \
-  > docs/performance.md
+echo "bench: allocations a request"
+TMPDIR=$work build/bench/trilox_allocations > "$work/allocations.tsv"
+
+python3 bench/report.py "$work/processes.json" "$work/instructions.tsv" "$work/allocations.tsv" \
+  "$work/cases.json" "$work/registry.json" > docs/performance.md
 cat docs/performance.md

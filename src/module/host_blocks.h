@@ -10,7 +10,8 @@ class TNS_OrtaneANI;
 // block reads as empty text, a negative length as zero.
 std::string TakeText(HGLOBAL block, long len);
 
-// Answers the request in the host's block with a new block and sets *len to
-// its length; `module` is null when there is no module object. A null `len`
-// frees the block and answers null.
+// Answers the request in the host's block, read where it lies, with a new
+// block, frees the host's and sets *len to the answer's length; `module` is
+// null when there is no module object. A null `len` frees the block and
+// answers null.
 HGLOBAL AnswerRequest(TNS_OrtaneANI* module, HGLOBAL block, long* len);

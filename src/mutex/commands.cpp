@@ -5,16 +5,27 @@
 #include "platform/win32.h"
 
 #include <new>
+#include <string>
 
 namespace {
 
-// A command's handle to a mutex opened by name, closed on every path.
+// A command's handle to an existing mutex: the registry's own for a mutex
+// this module created, which saves opening it by name, else one opened by
+// name and closed on every path.
 class OpenedMutex {
 public:
-    explicit OpenedMutex(const std::string& name)
-        : handle_(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str())) {}
+    explicit OpenedMutex(std::string_view name) {
+        auto kept = MutexRegistry.find(name);
+        if (kept != MutexRegistry.end()) {
+            handle_ = kept->second;
+            return;
+        }
+        // The platform takes names as C strings.
+        handle_ = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, std::string(name).c_str());
+        opened_ = true;
+    }
     ~OpenedMutex() {
-        if (handle_)
+        if (opened_ && handle_)
             CloseHandle(handle_);
     }
     OpenedMutex(const OpenedMutex&) = delete;
@@ -31,6 +42,7 @@ public:
 
 private:
     HANDLE handle_;
+    bool opened_ = false;
 };
 
 // Memory that ran out in the system is the fixed 500 answer, as it is in the
@@ -40,103 +52,92 @@ void ThrowIfOutOfMemory(DWORD error) {
         throw std::bad_alloc();
 }
 
-const char* Flag(bool value) {
-    return value ? "1" : "0";
-}
-
-std::int32_t Create(const std::string& name, ResponseHeaders& response) {
-    HANDLE handle = CreateMutexA(nullptr, FALSE, name.c_str());
+CommandOutcome Create(std::string_view name) {
+    const std::string created_name(name);
+    HANDLE handle = CreateMutexA(nullptr, FALSE, created_name.c_str());
     DWORD error = GetLastError();
     if (handle && error == ERROR_SUCCESS) {
         try {
-            MutexRegistry.emplace(name, handle);
+            MutexRegistry.emplace(created_name, handle);
         } catch (...) {
             CloseHandle(handle);
             throw;
         }
-        response["Result"] = "1";
-        return 200;
+        return {200, true};
     }
     // An existing mutex is left as it is: releasing it here would give up
     // a hold the caller took with Lock or Wait.
     if (handle)
         CloseHandle(handle);
     if (handle && error == ERROR_ALREADY_EXISTS) {
-        response["Result"] = "0";
-        return 200;
+        return {200, false};
     }
     ThrowIfOutOfMemory(error);
-    return 500;
+    return {500, {}};
 }
 
 // What a command on an opened mutex is given.
 struct Call {
     const OpenedMutex& mutex;
-    const std::string& name;
-    DWORD wait_limit;  // Wait's Argument2, INFINITE when it has none
-    ResponseHeaders& response;
+    std::string_view name;
+    DWORD wait_limit;  // INFINITE when Wait was given none
 };
 
-std::int32_t Delete(const Call& call) {
+CommandOutcome Delete(const Call& call) {
     bool acquired = call.mutex.Acquire(0);
     auto entry = acquired ? MutexRegistry.find(call.name) : MutexRegistry.end();
     if (entry == MutexRegistry.end()) {
         if (acquired)
             call.mutex.Release();
-        call.response["Result"] = "0";
-        return 200;
+        return {200, false};
     }
     ReleaseMutex(entry->second);
     CloseHandle(entry->second);
     MutexRegistry.erase(entry);
-    call.response["Result"] = "1";
-    return 200;
+    return {200, true};
 }
 
-std::int32_t Lock(const Call& call) {
-    call.response["Result"] = Flag(call.mutex.Acquire(0));
-    return 200;
+CommandOutcome Lock(const Call& call) {
+    return {200, call.mutex.Acquire(0)};
 }
 
-std::int32_t Unlock(const Call& call) {
+CommandOutcome Unlock(const Call& call) {
     call.mutex.Release();
-    return 204;
+    return {204, {}};
 }
 
 // Without a time limit Wait blocks until it has the mutex and tells nothing;
 // with one it tells whether it got it in time.
-std::int32_t Wait(const Call& call) {
+CommandOutcome Wait(const Call& call) {
     bool acquired = call.mutex.Acquire(call.wait_limit);
     if (call.wait_limit == INFINITE)
-        return 204;
-    call.response["Result"] = Flag(acquired);
-    return 200;
+        return {204, {}};
+    return {200, acquired};
 }
 
-std::int32_t IsLocked(const Call& call) {
+CommandOutcome IsLocked(const Call& call) {
     bool acquired = call.mutex.Acquire(0);
     if (acquired)
         call.mutex.Release();  // give back what the probe took
-    call.response["Result"] = Flag(!acquired);
-    return 200;
+    return {200, !acquired};
 }
 
 // The commands that work on an existing mutex, opened by name.
 struct OpenedCommand {
     const char* name;
-    std::int32_t (*run)(const Call&);
+    CommandOutcome (*run)(const Call&);
 };
 
 const OpenedCommand kOpenedCommands[] = {
     {"Delete", Delete}, {"Lock", Lock}, {"Unlock", Unlock}, {"Wait", Wait}, {"isLocked", IsLocked},
 };
 
-// Wait's Argument2: a decimal number of milliseconds, 0 to INFINITE - 1.
-// Without it `limit` stays as it is; false when it is there but no such number.
-bool WaitLimitOf(RequestHeaders& request, DWORD& limit) {
-    if (!request.count("Argument2"))
+// Wait's limit: a decimal number of milliseconds, 0 to INFINITE - 1. Without
+// one `limit` stays as it is; false when it is there but no such number.
+bool WaitLimitOf(std::optional<std::string_view> given, DWORD& limit) {
+    if (!given)
         return true;
-    std::string_view text = request["Argument2"];
+    std::string_view text = *given;
     if (text.empty())
         return false;
     std::uint64_t value = 0;
@@ -153,30 +154,26 @@ bool WaitLimitOf(RequestHeaders& request, DWORD& limit) {
 
 }  // namespace
 
-std::int32_t ExecuteCommand(const std::string& module_directory, RequestHeaders& request,
-                            ResponseHeaders& response) {
-    std::string_view command = request["Argument0"];
+CommandOutcome ExecuteCommand(std::string_view command, std::string_view name,
+                              std::optional<std::string_view> time_limit, const std::string& module_directory) {
     if (command == "license")
-        return WriteLicense(module_directory);
-
-    // The platform takes names as C strings.
-    const std::string name(request["Argument1"]);
+        return {WriteLicense(module_directory), {}};
     if (name.empty())
-        return 400;
+        return {400, {}};
     if (command == "Create")
-        return Create(name, response);
+        return Create(name);
     DWORD wait_limit = INFINITE;
-    if (command == "Wait" && !WaitLimitOf(request, wait_limit))
-        return 400;
+    if (command == "Wait" && !WaitLimitOf(time_limit, wait_limit))
+        return {400, {}};
     for (const OpenedCommand& opened : kOpenedCommands) {
         if (command != opened.name)
             continue;
         OpenedMutex mutex(name);
         if (!mutex) {
             ThrowIfOutOfMemory(GetLastError());
-            return 500;
+            return {500, {}};
         }
-        return opened.run({mutex, name, wait_limit, response});
+        return opened.run({mutex, name, wait_limit});
     }
-    return 400;
+    return {400, {}};
 }

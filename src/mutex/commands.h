@@ -1,13 +1,19 @@
 #pragma once
 
-#include "protocol/response.h"
-#include "protocol/tmmap.h"
-
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
-// Runs the command named by Argument0 on the mutex named by Argument1 and
-// returns the request's status: 200, 204, 400 or 500. `module_directory` is
+// What a command answers: the request's status (200, 204, 400 or 500) and
+// its Result, when it gives one.
+struct CommandOutcome {
+    std::int32_t status;
+    std::optional<bool> result;
+};
+
+// Runs `command` on the mutex `name`. `time_limit` is the text of Wait's
+// limit in milliseconds, when the request gave one; `module_directory` is
 // where license writes its file.
-std::int32_t ExecuteCommand(const std::string& module_directory, RequestHeaders& request,
-                            ResponseHeaders& response);
+CommandOutcome ExecuteCommand(std::string_view command, std::string_view name,
+                              std::optional<std::string_view> time_limit, const std::string& module_directory);

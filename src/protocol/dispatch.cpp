@@ -1,18 +1,24 @@
 #include "protocol/dispatch.h"
 
-#include "module/module_object.h"
 #include "mutex/commands.h"
-#include "protocol/response.h"
 
 namespace {
 
-SecurityLevel SecurityLevelOf(RequestHeaders& headers) {
-    std::string_view value = headers["SecurityLevel"];
+SecurityLevel SecurityLevelOf(const RequestHeaders& headers) {
+    std::string_view value = headers.FirstValue("SecurityLevel").value_or("");
     if (value == "Local")
         return Local;
     if (value == "External")
         return External;
     return Unknown;
+}
+
+CommandOutcome Execute(const std::string& module_directory, const RequestHeaders& headers) {
+    auto command = headers.FirstValue("Argument0");
+    if (!command)
+        return {400, {}};
+    return ExecuteCommand(*command, headers.FirstValue("Argument1").value_or(""), headers.FirstValue("Argument2"),
+                          module_directory);
 }
 
 }  // namespace
@@ -21,16 +27,14 @@ bool IsAdmitted(std::uint32_t policy, std::uint32_t level) {
     return level <= policy;
 }
 
-std::string DispatchRequest(TNS_OrtaneANI& module, std::string_view command, RequestHeaders& headers) {
-    ResponseHeaders response;
-    std::int32_t status = 400;
-    if (IsAdmitted(module.AdmissionPolicy, SecurityLevelOf(headers))) {
-        if (command == "EXECUTE") {
-            if (headers.count("Argument0"))
-                status = ExecuteCommand(module.DataPath, headers, response);
-        } else if (command == "GET Version") {
-            status = 200;
-        }
+ResponseText DispatchRequest(std::uint32_t admission_policy, const std::string& module_directory,
+                             std::string_view command, const RequestHeaders& headers) {
+    CommandOutcome outcome{400, {}};
+    if (IsAdmitted(admission_policy, SecurityLevelOf(headers))) {
+        if (command == "EXECUTE")
+            outcome = Execute(module_directory, headers);
+        else if (command == "GET Version")
+            outcome.status = 200;
     }
-    return BuildResponseText(status, response);
+    return BuildResponseText(outcome.status, outcome.result);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -13,14 +14,12 @@ std::string_view LinesOf(std::string_view text) {
     return text.substr(0, text.find('\0'));
 }
 
-// An upper bound of the header lines, so that the headers are allocated once:
-// a plain loop, which the compiler vectorises, on 32-bit lanes; a count that
-// wraps would only make the headers grow as they are filled.
-std::size_t MostHeaderLines(std::string_view lines) {
-    std::uint32_t line_ends = 0;
-    for (char byte : lines)
-        line_ends += byte == '\n';
-    return line_ends + 1;
+// Room for the header lines, so that the headers are mostly allocated once:
+// for lines of 32 bytes on average, and for at least 16. Counting the lines
+// first would cost a pass over the text; a text of shorter lines grows the
+// array instead.
+std::size_t ExpectedHeaderLines(std::string_view lines) {
+    return std::max<std::size_t>(lines.size() / 32, 16);
 }
 
 // Reads LF-separated lines.
@@ -28,14 +27,14 @@ class LineReader {
 public:
     explicit LineReader(std::string_view lines) : rest_(lines) {}
 
-    // False once not a single byte is left to read.
-    bool Next(std::string_view& line) {
-        if (rest_.empty())
-            return false;
+    // True once not a single byte is left to read.
+    bool Done() const { return rest_.empty(); }
+
+    std::string_view Next() {
         std::size_t end = rest_.find('\n');
-        line = rest_.substr(0, end);
+        std::string_view line = rest_.substr(0, end);
         rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
-        return true;
+        return line;
     }
 
 private:
@@ -59,14 +58,14 @@ void AddHeader(RequestHeaders& headers, std::string_view line) {
 ParsedRequest ParseRequest(std::string_view text) {
     std::string_view lines = LinesOf(text);
     ParsedRequest request;
-    request.headers.reserve(1 + MostHeaderLines(lines));
+    request.headers.reserve(1 + ExpectedHeaderLines(lines));
     request.headers.emplace("ORIGINAL", text);
 
     LineReader reader(lines);
-    std::string_view line;
-    if (reader.Next(line))
-        request.command = CommandOf(line);
-    while (reader.Next(line)) {
+    if (!reader.Done())
+        request.command = CommandOf(reader.Next());
+    while (!reader.Done()) {
+        std::string_view line = reader.Next();
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         if (line.empty())
@@ -76,9 +75,8 @@ ParsedRequest ParseRequest(std::string_view text) {
     return request;
 }
 
-std::string ProcessRequest(TNS_OrtaneANI* module, const std::string& text) {
-    if (!module)
-        return kFixedErrorResponse;
+ResponseText ProcessRequest(std::uint32_t admission_policy, const std::string& module_directory,
+                            std::string_view text) {
     ParsedRequest request = ParseRequest(text);
-    return DispatchRequest(*module, request.command, request.headers);
+    return DispatchRequest(admission_policy, module_directory, request.command, request.headers);
 }

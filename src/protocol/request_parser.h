@@ -1,15 +1,12 @@
 #pragma once
 
+#include "protocol/response.h"
 #include "protocol/tmmap.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <type_traits>
-
-class TNS_OrtaneANI;
-
-// The answer when no module object exists (and when memory runs out).
-inline constexpr char kFixedErrorResponse[] = "SAORI/1.0 500 Internal Server Error\r\n\r\n";
 
 // Views into the request text, which must outlive them.
 struct ParsedRequest {
@@ -22,6 +19,7 @@ ParsedRequest ParseRequest(std::string_view text);
 template <typename Text, typename = std::enable_if_t<std::is_same_v<Text, std::string>>>
 ParsedRequest ParseRequest(Text&& text) = delete;
 
-// Turns one request text into its response text; `module` is the object the
-// request is for, null when there is none.
-std::string ProcessRequest(TNS_OrtaneANI* module, const std::string& text);
+// Turns one request text into its response text, under the admission policy
+// and with the directory of the module object the request is for.
+ResponseText ProcessRequest(std::uint32_t admission_policy, const std::string& module_directory,
+                            std::string_view text);

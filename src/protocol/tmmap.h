@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <forward_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -16,8 +17,8 @@
 // The entries are one flat array, so that a request of thousands of lines
 // allocates nothing per line. It stays in the order of insertion until a
 // reader asks for key order (iterating, find, equal_range), which sorts it
-// once; indexing and counting need no order and scan, as a request is read
-// by a few keys only. Iterators and references to entries are therefore valid
+// once; indexing, FirstValue and counting need no order and scan, as a
+// request is read by a few keys only. Iterators and references to entries are therefore valid
 // until the next insertion, erasure or ordered read, and a map is read by
 // one thread at a time, const reads included.
 //
@@ -39,8 +40,14 @@ public:
 
     // Adds an entry after every entry with an equal key.
     void emplace(K key, V value) {
-        entries_.emplace_back(std::move(key), std::move(value));
+        // Made first and then filled: handed to emplace_back, which takes
+        // them by reference, a key and a value would go through memory,
+        // written in halves and read back whole, a stall that takes longer
+        // than reading a header line.
+        entries_.emplace_back();
         auto last = entries_.end() - 1;
+        last->first = std::move(key);
+        last->second = std::move(value);
         ordered_ = ordered_ && (last == entries_.begin() || !ByKey(*last, *(last - 1)));
     }
 
@@ -50,6 +57,15 @@ public:
             return it->second;
         emplace(Kept(key), V());
         return entries_.back().second;
+    }
+
+    // The value of the entry of `key` inserted first; none, and nothing added,
+    // when there is no such entry.
+    std::optional<V> FirstValue(const K& key) const {
+        auto it = std::find_if(entries_.begin(), entries_.end(), HasKey(key));
+        if (it == entries_.end())
+            return std::nullopt;
+        return it->second;
     }
 
     std::size_t count(const K& key) const {
