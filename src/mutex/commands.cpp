@@ -5,6 +5,7 @@
 #include "platform/win32.h"
 
 #include <new>
+#include <optional>
 #include <string>
 
 namespace {
@@ -15,8 +16,9 @@ namespace {
 class OpenedMutex {
 public:
     explicit OpenedMutex(std::string_view name) {
-        auto kept = MutexRegistry.find(name);
-        if (kept != MutexRegistry.end()) {
+        MutexMap& registry = MutexRegistry();
+        auto kept = registry.find(name);
+        if (kept != registry.end()) {
             handle_ = kept->second;
             return;
         }
@@ -33,9 +35,13 @@ public:
 
     explicit operator bool() const { return handle_ != nullptr; }
 
-    // An abandoned mutex counts as acquired: its holder is gone.
-    bool Acquire(DWORD timeout) const {
+    // Whether it was taken; an abandoned mutex counts, as its holder is gone.
+    // Nothing when the wait failed, as for a thread that holds as many
+    // mutexes as it may: a failure, never an answer that it is held.
+    std::optional<bool> Acquire(DWORD timeout) const {
         DWORD result = WaitForSingleObject(handle_, timeout);
+        if (result == WAIT_FAILED)
+            return std::nullopt;
         return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
     }
     void Release() const { ReleaseMutex(handle_); }
@@ -52,13 +58,15 @@ void ThrowIfOutOfMemory(DWORD error) {
         throw std::bad_alloc();
 }
 
+const CommandOutcome kFailed{500, {}};
+
 CommandOutcome Create(std::string_view name) {
     const std::string created_name(name);
     HANDLE handle = CreateMutexA(nullptr, FALSE, created_name.c_str());
     DWORD error = GetLastError();
     if (handle && error == ERROR_SUCCESS) {
         try {
-            MutexRegistry.emplace(created_name, handle);
+            MutexRegistry().emplace(created_name, handle);
         } catch (...) {
             CloseHandle(handle);
             throw;
@@ -73,7 +81,7 @@ CommandOutcome Create(std::string_view name) {
         return {200, false};
     }
     ThrowIfOutOfMemory(error);
-    return {500, {}};
+    return kFailed;
 }
 
 // What a command on an opened mutex is given.
@@ -84,21 +92,25 @@ struct Call {
 };
 
 CommandOutcome Delete(const Call& call) {
-    bool acquired = call.mutex.Acquire(0);
-    auto entry = acquired ? MutexRegistry.find(call.name) : MutexRegistry.end();
-    if (entry == MutexRegistry.end()) {
-        if (acquired)
+    std::optional<bool> acquired = call.mutex.Acquire(0);
+    if (!acquired)
+        return kFailed;
+    MutexMap& registry = MutexRegistry();
+    auto entry = *acquired ? registry.find(call.name) : registry.end();
+    if (entry == registry.end()) {
+        if (*acquired)
             call.mutex.Release();
         return {200, false};
     }
     ReleaseMutex(entry->second);
     CloseHandle(entry->second);
-    MutexRegistry.erase(entry);
+    registry.erase(entry);
     return {200, true};
 }
 
 CommandOutcome Lock(const Call& call) {
-    return {200, call.mutex.Acquire(0)};
+    std::optional<bool> acquired = call.mutex.Acquire(0);
+    return acquired ? CommandOutcome{200, *acquired} : kFailed;
 }
 
 CommandOutcome Unlock(const Call& call) {
@@ -109,17 +121,21 @@ CommandOutcome Unlock(const Call& call) {
 // Without a time limit Wait blocks until it has the mutex and tells nothing;
 // with one it tells whether it got it in time.
 CommandOutcome Wait(const Call& call) {
-    bool acquired = call.mutex.Acquire(call.wait_limit);
+    std::optional<bool> acquired = call.mutex.Acquire(call.wait_limit);
+    if (!acquired)
+        return kFailed;
     if (call.wait_limit == INFINITE)
         return {204, {}};
-    return {200, acquired};
+    return {200, *acquired};
 }
 
 CommandOutcome IsLocked(const Call& call) {
-    bool acquired = call.mutex.Acquire(0);
-    if (acquired)
+    std::optional<bool> acquired = call.mutex.Acquire(0);
+    if (!acquired)
+        return kFailed;
+    if (*acquired)
         call.mutex.Release();  // give back what the probe took
-    return {200, !acquired};
+    return {200, !*acquired};
 }
 
 // The commands that work on an existing mutex, opened by name.
@@ -171,7 +187,7 @@ CommandOutcome ExecuteCommand(std::string_view command, std::string_view name,
         OpenedMutex mutex(name);
         if (!mutex) {
             ThrowIfOutOfMemory(GetLastError());
-            return {500, {}};
+            return kFailed;
         }
         return opened.run({mutex, name, wait_limit});
     }

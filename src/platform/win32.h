@@ -63,6 +63,7 @@ extern "C" DWORD GetLastError(void);
 extern "C" void SetLastError(DWORD error);
 
 extern "C" void Sleep(DWORD milliseconds);
+extern "C" DWORD GetCurrentProcessId(void);
 
 // Dynamic libraries, for hosts.
 extern "C" HMODULE LoadLibraryA(LPCSTR path);

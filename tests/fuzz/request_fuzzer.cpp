@@ -68,12 +68,12 @@ void Request(std::string_view text) {
 // Gives back every hold and handle an input left, so that each input starts
 // from the same state and a crash replays from its input alone.
 void StartAfresh() {
-    for (const auto& [name, handle] : MutexRegistry) {
+    for (const auto& [name, handle] : MutexRegistry()) {
         while (ReleaseMutex(handle)) {
         }
         CloseHandle(handle);
     }
-    MutexRegistry.clear();
+    MutexRegistry().clear();
     if (!loaded)
         Load();
 }

@@ -5,6 +5,9 @@
 #include "support/scratch_directory.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -98,6 +101,47 @@ TEST_F(Instances, UnknownIdsAndOddBlocks) {
     EXPECT_EQ(module_.unload(), 1);
     EXPECT_EQ(StatusOf(Request(id, kVersion)), 200);
     EXPECT_EQ(module_.saori_unload(id), 1);
+}
+
+// A forked child has none of its parent's handles, and so none of its
+// parent's created mutexes: what it does cannot close one of its own.
+TEST_F(Instances, AForkedChildStartsWithNoCreatedMutexes) {
+    long id = Load(scratch_.string() + "/");
+    ASSERT_EQ(ResultOf(Call(id, {"Create", "n"})), "1");
+    pid_t child = fork();
+    if (child == 0) {
+        bool as_expected = ResultOf(Call(id, {"Create", "m"})) == "1" && ResultOf(Call(id, {"Delete", "n"})) == "0" &&
+                           ResultOf(Call(id, {"Create", "n"})) == "0" && ResultOf(Call(id, {"isLocked", "m"})) == "0";
+        _exit(as_expected ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ResultOf(Call(id, {"Delete", "n"})), "1");
+    EXPECT_EQ(module_.saori_unload(id), 1);
+}
+
+// Past the holds a thread may have, Lock and Wait fail: never an answer that
+// another holds the mutex, nor one that it is free.
+TEST_F(Instances, PastTheHoldsAThreadMayHaveCommandsFail) {
+    rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max < 4096) GTEST_SKIP() << "needs 4,096 descriptors; the hard limit is " << limit.rlim_max;
+    rlimit raised = limit;
+    raised.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+    long id = Load(scratch_.string() + "/");
+    for (int i = 0; i <= 2000; ++i) {
+        std::string name = "m" + std::to_string(i);
+        ASSERT_EQ(ResultOf(Call(id, {"Create", name})), "1");
+        ASSERT_EQ(ResultOf(Call(id, {"Lock", name})), i < 2000 ? "1" : "") << i;
+    }
+    for (const auto& command : std::vector<std::vector<std::string>>{
+             {"Lock", "m2000"}, {"Wait", "m2000", "0"}, {"isLocked", "m2000"}, {"Delete", "m2000"}})
+        EXPECT_EQ(StatusOf(Call(id, command)), 500) << command[0];
+    EXPECT_EQ(ResultOf(Call(id, {"Lock", "m0"})), "1");  // held already: no new hold
+    EXPECT_EQ(module_.saori_unload(id), 1);
+    setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 }  // namespace
