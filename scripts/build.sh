@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the native module and the Windows builds: build/native, build/win32
-# (the shipped 32-bit trilox.dll and its zip) and build/win64 (the same
+# (the 32-bit trilox.dll, the bytes a release ships) and build/win64 (the same
 # sources for 64-bit Windows, whose scenario runs are quick and tell a fault
 # of the code from one of the 32-bit build).
 set -eu
@@ -25,4 +25,3 @@ cmake --preset win64 >/dev/null
 for preset in native win32 win64; do
   cmake --build --preset "$preset" -j "$(nproc)"
 done
-cmake --build build/win32 --target package >/dev/null

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the native module and shows two host
-# processes coordinating through one named mutex.
+# Installs the native toolchain if it is missing (nothing else), builds the
+# native module and shows two host processes coordinating through one named
+# mutex.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-cmake --preset native >/dev/null
-cmake --build --preset native -j "$(nproc)" --target trilox saori >/dev/null
+scripts/setup.sh demo
+# A build of its own, without the tests and what they need.
+cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DTRILOX_TESTS=OFF >/dev/null
+cmake --build build/demo -j "$(nproc)" --target trilox saori >/dev/null
 
-saori=build/native/saori module=build/native/trilox.so
+saori=build/demo/saori module=build/demo/trilox.so
 export TRILOX_NAMESPACE_DIR=$(mktemp -d)
 trap 'rm -rf "$TRILOX_NAMESPACE_DIR"' EXIT
 

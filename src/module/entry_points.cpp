@@ -1,4 +1,5 @@
 // The module's whole surface toward its host: load, unload and request.
+#include "platform/module_directory.h"
 #include "platform/win32.h"
 
 #include "module/current_module.h"
@@ -17,7 +18,7 @@
 
 TRILOX_EXPORT BOOL __cdecl _load(HGLOBAL h, long len) {
     try {
-        std::string path = TakeText(h, len);
+        std::string path = module_directory(TakeText(h, len));
         CurrentModule().reset();  // a repeated load replaces the object
         CurrentModule().reset(new TNS_OrtaneANI);
         return CurrentModule()->Load(path) ? TRUE : FALSE;
@@ -55,7 +56,7 @@ TRILOX_EXPORT HGLOBAL request(HGLOBAL h, long* len) __attribute__((alias("_reque
 // global memory is here.
 TRILOX_EXPORT long trilox_saori_load(char* path, long len) {
     try {
-        std::string directory = TakeText(path, len);
+        std::string directory = module_directory(TakeText(path, len));
         auto module = std::make_unique<TNS_OrtaneANI>();
         if (!module->Load(directory))
             return 0;

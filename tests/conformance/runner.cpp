@@ -16,6 +16,7 @@
 //   peer STEP              hand that process a step: "> ...", "sleep MS",
 //                          or "exit" (end at once, releasing nothing)
 //   peer < TEXT            wait for the second process's next response
+//   windows: STEP | linux: STEP   a step for that system only
 // TEXT and arguments take the escapes \r \n \t \0 \\ \xHH; paths are
 // relative to SCRATCH_DIR. The second process is this program again:
 //   conformance --peer [--linux-host] MODULE RESULTS_FILE
@@ -36,6 +37,12 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+#ifdef _WIN32
+const std::string kThisSystem = "windows: ", kOtherSystem = "linux: ";
+#else
+const std::string kThisSystem = "linux: ", kOtherSystem = "windows: ";
+#endif
 
 std::string Escape(const std::string& bytes) {
     std::string out;
@@ -118,6 +125,10 @@ private:
     }
 
     std::string Step(const std::string& line) {
+        if (line.rfind(kOtherSystem, 0) == 0)
+            return "";
+        if (line.rfind(kThisSystem, 0) == 0)
+            return Step(line.substr(kThisSystem.size()));
         if (line[0] == '>') {
             auto start = std::chrono::steady_clock::now();
             last_response_ = host_.Request(RequestOf(line));

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks what a Linux user installs: exactly lib/saori/trilox.so, the link
 # lib/saori/trilox.dll -> trilox.so that hosts load by the script's name, with
-# the three trilox_saori_* functions, and the script authors' text.
+# the three trilox_saori_* functions, LICENSE and the script authors' guides.
 #   check_layout.sh DIR                   an installed tree
 #   check_layout.sh --tarball FILE TOP    a release holding one folder, TOP
 set -u
@@ -20,7 +20,7 @@ else
 fi
 
 files=$(cd "$dir" && find . ! -type d | sort | tr '\n' ' ')
-[ "$files" = "./lib/saori/trilox.dll ./lib/saori/trilox.so ./share/doc/trilox/script-authors.txt " ] ||
+[ "$files" = "./lib/saori/trilox.dll ./lib/saori/trilox.so ./share/doc/trilox/LICENSE ./share/doc/trilox/script-authors.ja.txt ./share/doc/trilox/script-authors.txt " ] ||
   fail "$dir holds: $files"
 [ -f "$dir/lib/saori/trilox.so" ] && [ ! -L "$dir/lib/saori/trilox.so" ] || fail "trilox.so is not a file"
 [ "$(readlink "$dir/lib/saori/trilox.dll")" = trilox.so ] || fail "trilox.dll is not a relative link to trilox.so"

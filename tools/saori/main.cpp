@@ -22,6 +22,7 @@ const char kUsage[] =
     "       saori [--linux-host] MODULE call [--result] ARG0 [ARG1 ...]\n"
     "       saori [--linux-host] MODULE raw    (request from standard input, verbatim)\n"
     "       saori [--linux-host] MODULE repl   (one call per input line)\n"
+    "       saori --version                     (the trilox release it comes with)\n"
     "\n"
     "MODULE is loaded from its path and called through load, unload and\n"
     "request. With --linux-host it is loaded as Linux hosts load it: a name\n"
@@ -81,6 +82,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && args[0] == "--help") {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::puts("saori, the command-line host of trilox " TRILOX_VERSION);
         return 0;
     }
     HostInterface host_interface = HostInterface::kSaori;

@@ -1,0 +1,7 @@
+#include "module_directory.h"
+
+std::string module_directory(std::string given) {
+    if (!given.empty() && given.back() != '/')
+        given += '/';
+    return given;
+}
