@@ -119,23 +119,45 @@ class Differential:
         return None
 
     def shrink(self, steps, budget_seconds):
-        """A smaller valid scenario that still mismatches, by removing chunks of steps."""
+        """A smaller valid scenario that still mismatches: chunks of steps removed while
+        that works, then single steps and pairs that a process's life needs together."""
         deadline = time.monotonic() + budget_seconds
+
+        def still_mismatches(candidate):
+            return time.monotonic() < deadline and is_valid(candidate) and self.mismatch_of(candidate)
+
         chunks = 2
         while len(steps) >= 2 and time.monotonic() < deadline:
             size = -(-len(steps) // chunks)
-            for start in range(0, len(steps), size):
-                candidate = steps[:start] + steps[start + size:]
-                if is_valid(candidate) and self.mismatch_of(candidate):
-                    steps, chunks = candidate, max(chunks - 1, 2)
-                    break
-                if time.monotonic() >= deadline:
-                    break
+            smaller = next((c for c in without_chunks(steps, size) if still_mismatches(c)), None)
+            if smaller:
+                steps, chunks = smaller, max(chunks - 1, 2)
+            elif chunks >= len(steps):
+                break
             else:
-                if chunks >= len(steps):
-                    break
                 chunks = min(chunks * 2, len(steps))
-        return steps
+        while True:
+            smaller = next((c for c in without_lives(steps) if still_mismatches(c)), None)
+            if not smaller:
+                return steps
+            steps = smaller
+
+
+def without_chunks(steps, size):
+    for start in range(0, len(steps), size):
+        yield steps[:start] + steps[start + size:]
+
+
+def without_lives(steps):
+    """The steps less one step, or less a start, end or kill and the next of the same process."""
+    for index, step in enumerate(steps):
+        yield steps[:index] + steps[index + 1:]
+        if step.is_command() or step.action in ("unload", "load"):
+            continue
+        later = next((j for j in range(index + 1, len(steps)) if steps[j].slot == step.slot
+                      and steps[j].action in ("start", "end", "kill")), None)
+        if later is not None:
+            yield steps[:index] + steps[index + 1:later] + steps[later + 1:]
 
 
 def show(text):
@@ -208,7 +230,7 @@ def main():
     parser.add_argument("--native", required=True, help="the native build (saori, trilox.so)")
     parser.add_argument("--windows", required=True, help="the win64 build (saori.exe, trilox.dll)")
     parser.add_argument("--wine", required=True, help="the 64-bit Wine loader")
-    parser.add_argument("--seeds", default="1-30", help="as 1-30,77 (default 1-30)")
+    parser.add_argument("--seeds", default="1-500", help="as 1-30,77; CI runs the default, 1-500")
     parser.add_argument("--steps", type=int, default=40, help="random steps per scenario")
     parser.add_argument("--compare", action="append", default=[], metavar="DIFFERENCE",
                         help="send the steps of this known difference to both sides and compare them")
