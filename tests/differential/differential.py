@@ -19,6 +19,7 @@ import os
 import subprocess
 import sys
 import time
+from collections import Counter
 from dataclasses import dataclass
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -60,13 +61,15 @@ class Differential:
     def __init__(self, native, windows, differences):
         self.sides = (native, windows)
         self.differences = differences
-        self.excluded = {difference.name: 0 for difference in differences}
-        self.last_world = None
         self.runs = 0
+        # Of the last run: its model, and the steps each known difference took out.
+        self.last_world = None
+        self.last_excluded = Counter()
 
     def run(self, steps):
         """The answers of both sides to each step; raises Mismatch at the first that differs."""
         self.runs += 1
+        self.last_excluded = Counter()
         world = World(self.sides[0].sandboxes)
         hosts = [{}, {}]
         for side in self.sides:
@@ -101,7 +104,7 @@ class Differential:
         answers = [side_hosts[step.slot].answer(terminator) for side_hosts in acting]
         native, windows = answers[0], answers[1] if len(answers) > 1 else None
         if difference:
-            self.excluded[difference.name] += 1
+            self.last_excluded[difference.name] += 1
             if not native.startswith(difference.native_status):
                 raise Mismatch(index, native, difference.native_status + b"... (known difference %s)"
                                % difference.name.encode(), difference)
@@ -242,19 +245,20 @@ def main():
     if unknown:
         parser.error("no known difference named %s" % ", ".join(sorted(unknown)))
 
-    seeds = parse_seeds(os.environ.get("TRILOX_DIFFERENTIAL_SEEDS") or args.seeds)
+    seeds_text = os.environ.get("TRILOX_DIFFERENTIAL_SEEDS") or args.seeds
+    seeds = parse_seeds(seeds_text)
     differences = [d for d in KNOWN_DIFFERENCES if d.name not in args.compare]
     windows = WindowsSide(args.windows, args.wine)
     differential = Differential(NativeSide(args.native, sandboxes_work()), windows, differences)
     began = time.monotonic()
     failed = []
-    creators_left_holders = {"end": 0, "kill": 0}
+    creators_left_holders, excluded = Counter(end=0, kill=0), Counter()
     try:
         for seed in seeds:
             steps = generate(seed, args.steps)
             mismatch = differential.mismatch_of(steps)
-            for how, count in differential.last_world.creators_left_holders.items():
-                creators_left_holders[how] += count
+            creators_left_holders.update(differential.last_world.creators_left_holders)
+            excluded.update(differential.last_excluded)
             if mismatch:
                 report(differential, seed, steps, mismatch, 0 if failed else args.shrink_seconds)
                 failed.append(seed)
@@ -262,12 +266,12 @@ def main():
         windows.close()
 
     print("differential: %d seeds (%s), %d steps each, %d runs in %.1f s" %
-          (len(seeds), os.environ.get("TRILOX_DIFFERENTIAL_SEEDS") or args.seeds, args.steps,
+          (len(seeds), seeds_text, args.steps,
            differential.runs, time.monotonic() - began))
     print("differential: a creator ended while another process held its mutex: %(end)d cleanly, %(kill)d killed"
           % creators_left_holders)
     for difference in KNOWN_DIFFERENCES:
-        state = ("%d steps native only" % differential.excluded[difference.name]
+        state = ("%d steps native only" % excluded[difference.name]
                  if difference in differences else "compared (--compare)")
         print("differential: known difference %s: %s. %s" % (difference.name, state, difference.reason))
     if failed:

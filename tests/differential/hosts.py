@@ -73,8 +73,6 @@ class SandboxedHost(Host):
 class NativeSide:
     """trilox.so in the native saori; a private mutex namespace for each scenario."""
 
-    name = "native"
-
     def __init__(self, build_dir, sandboxes):
         self.command = [os.path.join(build_dir, "saori"), os.path.join(build_dir, "trilox.so"), "repl"]
         self.sandboxes = sandboxes
@@ -93,7 +91,6 @@ class NativeSide:
         return Host(self.command, env)
 
 
-
 class WindowsSide:
     """The 64-bit trilox.dll in saori.exe under Wine, on the environment's Wine prefix.
 
@@ -101,10 +98,7 @@ class WindowsSide:
     scenarios that end all their processes leave nothing behind.
     """
 
-    name = "windows"
-
     def __init__(self, build_dir, wine):
-        self.wine = wine
         self.wineserver = os.path.join(os.path.dirname(wine), "wineserver")
         self.command = [wine, os.path.join(build_dir, "saori.exe"), os.path.join(build_dir, "trilox.dll"), "repl"]
         subprocess.run([self.wineserver, "-p"])  # exits at once if one is running
