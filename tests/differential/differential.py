@@ -121,13 +121,22 @@ class Differential:
             return mismatch
         return None
 
-    def shrink(self, steps, budget_seconds):
-        """A smaller valid scenario that still mismatches: chunks of steps removed while
-        that works, then single steps and pairs that a process's life needs together."""
+    def shrink(self, steps, mismatch, budget_seconds):
+        """A smaller valid scenario with the same mismatch (the same command, the same two
+        answers): chunks of steps removed while that works, then single steps and pairs
+        that a process's life needs together."""
         deadline = time.monotonic() + budget_seconds
 
+        def kind(steps, mismatch):
+            return steps[mismatch.index].action, mismatch.native, mismatch.windows
+
+        target = kind(steps, mismatch)
+
         def still_mismatches(candidate):
-            return time.monotonic() < deadline and is_valid(candidate) and self.mismatch_of(candidate)
+            if time.monotonic() >= deadline or not is_valid(candidate):
+                return False
+            again = self.mismatch_of(candidate)
+            return again is not None and kind(candidate, again) == target
 
         chunks = 2
         while len(steps) >= 2 and time.monotonic() < deadline:
@@ -201,7 +210,7 @@ def report(differential, seed, steps, mismatch, shrink_seconds):
     print_steps(steps, answers_before(differential, steps, mismatch), mismatch)
     if shrink_seconds <= 0:
         return
-    smaller = differential.shrink(steps, shrink_seconds)
+    smaller = differential.shrink(steps, mismatch, shrink_seconds)
     mismatch = differential.mismatch_of(smaller)
     if mismatch is None:
         print("differential: the smaller scenario does not mismatch again (a race?)")
