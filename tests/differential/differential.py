@@ -22,6 +22,7 @@ import time
 from collections import Counter
 from dataclasses import dataclass
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from hosts import NativeSide, WindowsSide  # noqa: E402
 from scenario import generate, is_valid  # noqa: E402
@@ -246,7 +247,7 @@ def main():
     parser.add_argument("--steps", type=int, default=40, help="random steps per scenario")
     parser.add_argument("--compare", action="append", default=[], metavar="DIFFERENCE",
                         help="send the steps of this known difference to both sides and compare them")
-    parser.add_argument("--shrink-seconds", type=float, default=120)
+    parser.add_argument("--shrink-seconds", type=float, default=120, help="time for shrinking the first mismatch")
     parser.add_argument("--require-creator-cases", action="store_true",
                         help="fail unless the seeds end a creator, cleanly and killed, while another holds its mutex")
     args = parser.parse_args()
