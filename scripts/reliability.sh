@@ -5,7 +5,9 @@
 #   2. ThreadSanitizer build: the platform's tests, threads and processes;
 #   3. each fuzz target for a while;
 #   4. the native build: allocation and licence faults, the multi-process
-#      stress with kills, the leak run.
+#      stress with kills, the leak run;
+#   5. --long only: the differential test (random multi-process scenarios,
+#      native against the win64 DLL under Wine) on many more seeds than CI's.
 #
 #   scripts/reliability.sh          the short runs, about ten minutes on 2 cores
 #   scripts/reliability.sh --long   the long runs
@@ -23,6 +25,7 @@ if $long; then
   fuzz_seconds=${FUZZ_SECONDS:-3600}
   stress=(--processes 16 --cycles 10000 --kills 200 --seconds 3000)
   leak_requests=1000000
+  differential_seeds=1001-11000
 else
   fuzz_seconds=${FUZZ_SECONDS:-60}
   stress=(--processes 8 --cycles 1000 --kills 10 --seconds 240)
@@ -88,6 +91,18 @@ stress_log=$("$native/trilox_stress" "$native/trilox.so" "${stress[@]}" | tee -a
 leak_log=$("$native/trilox_leak" "$native/trilox.so" "$leak_requests" | tee -a /dev/stderr)
 while IFS= read -r line; do summary+=("$line"); done <<<"$stress_log
 $leak_log"
+
+if $long; then
+  step "differential: native against the win64 DLL under Wine, seeds $differential_seeds"
+  # The test is registered where scripts/build.sh configured build/native
+  # with the win64 build under Wine; without it there is nothing to run.
+  cmake --preset win64 >/dev/null
+  cmake --build --preset win64 -j "$jobs" --target saori trilox >/dev/null
+  cmake --build --preset native -j "$jobs" --target saori >/dev/null
+  differential_log=$(TRILOX_DIFFERENTIAL_SEEDS=$differential_seeds ctest --test-dir "$native" \
+    -R '^differential\.win64$' --no-tests=error --output-on-failure -V | tee -a /dev/stderr)
+  summary+=("$(grep -o 'differential: [0-9]* seeds.*' <<<"$differential_log")")
+fi
 
 step "summary"
 printf '  %s\n' "${summary[@]}"

@@ -28,7 +28,12 @@ const char kUsage[] =
     "request. With --linux-host it is loaded as Linux hosts load it: a name\n"
     "without '/' (trilox.dll) is looked for in each directory of\n"
     "$SAORI_FALLBACK_PATH, and called through NAME_saori_load, _unload and\n"
-    "_request (trilox_saori_load for trilox.dll).\n";
+    "_request (trilox_saori_load for trilox.dll).\n"
+    "\n"
+    "repl: each line is one call, its words the arguments; a line with a tab\n"
+    "is split at each tab instead, so that an argument may be empty or hold\n"
+    "spaces. The line .unload unloads the module and .load loads it again,\n"
+    "within the same process; each answers with its own name on a line.\n";
 
 void Write(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
@@ -50,14 +55,36 @@ int Call(SaoriHost& host, std::vector<std::string> arguments) {
     return ExitStatusOf(response);
 }
 
+// A repl line's arguments: split at each tab when it has one, else at runs of
+// white space.
+std::vector<std::string> ArgumentsOf(const std::string& line) {
+    if (line.find('\t') == std::string::npos) {
+        std::istringstream words(line);
+        return {std::istream_iterator<std::string>(words), {}};
+    }
+    std::vector<std::string> arguments;
+    std::size_t start = 0;
+    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+        arguments.push_back(line.substr(start, tab - start));
+    arguments.push_back(line.substr(start));
+    return arguments;
+}
+
 int Repl(SaoriHost& host) {
     int status = 0;
     std::string line;
     while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        std::istringstream words(line);
-        std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
+        if (line == ".unload" || line == ".load") {
+            if (line == ".unload")
+                host.Unload();
+            else
+                host.Load(host.ModuleDirectory());
+            Write(line + "\n");
+            continue;
+        }
+        std::vector<std::string> arguments = ArgumentsOf(line);
         if (!arguments.empty())
             status = Call(host, arguments);
     }
