@@ -60,8 +60,9 @@ TEST_F(NamespaceTest, AnUnusableNamespaceFailsWithAWindowsError) {
 }
 
 TEST_F(NamespaceTest, ACrashWhileMakingTheDirectoryLeavesOnlyTheDirectory) {
-    std::string crashing = std::string("echo 'create x' | LD_PRELOAD=") + TRILOX_KILL_AFTER_MKDIR + " " +
-                           TRILOX_MUTEX_HELPER + " >/dev/null";
+    // AddressSanitizer wants its runtime first, before anything preloaded.
+    std::string crashing = std::string("echo 'create x' | ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=") +
+                           TRILOX_KILL_AFTER_MKDIR + " " + TRILOX_MUTEX_HELPER + " >/dev/null";
     int status = std::system(crashing.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGKILL) << "not killed: " << status;
     for (const auto& entry : std::filesystem::directory_iterator(namespace_))
