@@ -1,9 +1,9 @@
 // How long a mutex lives: while a handle to it is open anywhere, whatever
 // becomes of the processes that had the others.
 #include "platform_test.h"
+#include "support/descriptor_limit.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -168,11 +168,8 @@ TEST_F(LifetimeTest, AProcessThatEndsCleanlyLeavesNoName) {
 
 // The host needs descriptors for its own files, however many mutexes its scripts make.
 TEST_F(LifetimeTest, MutexesLeaveTheHostDescriptorsOfItsOwn) {
-    rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit low = saved;
-    low.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    DescriptorLimit low(64);
+    ASSERT_TRUE(low.set());
     std::vector<HANDLE> made;
     for (int i = 0; i < 64; ++i) {
         HANDLE handle = CreateMutexA(nullptr, FALSE, ("m" + std::to_string(i)).c_str());
@@ -187,5 +184,4 @@ TEST_F(LifetimeTest, MutexesLeaveTheHostDescriptorsOfItsOwn) {
         close(fd);
     }
     for (HANDLE handle : made) CloseHandle(handle);
-    setrlimit(RLIMIT_NOFILE, &saved);
 }

@@ -3,8 +3,8 @@
 #include "platform_test.h"
 
 #include "platform/mutex_namespace.h"
+#include "support/descriptor_limit.h"
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -115,12 +115,8 @@ TEST_F(OwnershipTest, AThreadHoldsAtMost2000Mutexes) {
 #ifdef __SANITIZE_THREAD__
     GTEST_SKIP() << "ThreadSanitizer follows at most 64 locks held by one thread";
 #endif
-    rlimit limit;
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-    if (limit.rlim_max < 4096) GTEST_SKIP() << "needs 4,096 descriptors; the hard limit is " << limit.rlim_max;
-    rlimit raised = limit;
-    raised.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+    DescriptorLimit limit(4096);
+    if (!limit.set()) GTEST_SKIP() << "needs 4,096 descriptors; the hard limit is " << limit.hard();
     std::vector<HANDLE> held;
     for (int i = 0; i < 2000; ++i) {
         held.push_back(CreateMutexA(nullptr, FALSE, nullptr));
@@ -134,7 +130,6 @@ TEST_F(OwnershipTest, AThreadHoldsAtMost2000Mutexes) {
     EXPECT_EQ(WaitForSingleObject(more, 0), WAIT_OBJECT_0);
     held.push_back(more);
     for (HANDLE handle : held) CloseHandle(handle);
-    setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 // Thread ids are per PID namespace: a sandboxed process could share one with

@@ -1,11 +1,11 @@
 // The instance interface of Linux hosts (trilox_saori_*): instances in one
 // process, each with its own directory, over the one set of mutexes.
 #include "host.h"
+#include "support/descriptor_limit.h"
 #include "support/module_library.h"
 #include "support/scratch_directory.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -124,12 +124,8 @@ TEST_F(Instances, AForkedChildStartsWithNoCreatedMutexes) {
 // Past the holds a thread may have, Lock and Wait fail: never an answer that
 // another holds the mutex, nor one that it is free.
 TEST_F(Instances, PastTheHoldsAThreadMayHaveCommandsFail) {
-    rlimit limit;
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-    if (limit.rlim_max < 4096) GTEST_SKIP() << "needs 4,096 descriptors; the hard limit is " << limit.rlim_max;
-    rlimit raised = limit;
-    raised.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+    DescriptorLimit limit(4096);
+    if (!limit.set()) GTEST_SKIP() << "needs 4,096 descriptors; the hard limit is " << limit.hard();
     long id = Load(scratch_.string() + "/");
     for (int i = 0; i <= 2000; ++i) {
         std::string name = "m" + std::to_string(i);
@@ -141,7 +137,6 @@ TEST_F(Instances, PastTheHoldsAThreadMayHaveCommandsFail) {
         EXPECT_EQ(StatusOf(Call(id, command)), 500) << command[0];
     EXPECT_EQ(ResultOf(Call(id, {"Lock", "m0"})), "1");  // held already: no new hold
     EXPECT_EQ(module_.saori_unload(id), 1);
-    setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 }  // namespace
