@@ -19,8 +19,11 @@ class Host:
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
     def send(self, line):
-        self.process.stdin.write(line + b"\n")
-        self.process.stdin.flush()
+        try:
+            self.process.stdin.write(line + b"\n")
+            self.process.stdin.flush()
+        except BrokenPipeError:
+            pass  # it died: its answer says so
 
     def answer(self, terminator):
         """The bytes up to and with `terminator`, or what came with a note of the failure."""
@@ -56,7 +59,10 @@ class Host:
         os.kill(pid, signal.SIGKILL)
         self.process.wait()
         for pipe in (self.process.stdin, self.process.stdout):
-            pipe.close()
+            try:
+                pipe.close()
+            except BrokenPipeError:
+                pass  # unsent input of a process that died
 
 
 class SandboxedHost(Host):
