@@ -1,4 +1,4 @@
-#include "module_directory.h"
+#include "platform/module_directory.h"
 
 std::string module_directory(std::string given) {
     if (!given.empty() && given.back() != '/')

@@ -82,11 +82,9 @@ std::shared_ptr<NamespaceDirectory> open_shared(const std::string& path, Refusal
 
 // Makes the directory `name` in `parent` with mode 0700, or finds it made.
 // mkdir can only take bits away from 0700, so it is never open to others;
-// the chmod puts back those of the owner's that an odd umask took, and so
-// does the next process to open it if a crash came first.
+// `checked` puts back those of the owner's that an odd umask took.
 int make_private_directory(int parent_fd, const std::string& name) {
-    if (mkdirat(parent_fd, name.c_str(), 0700) != 0) return errno == EEXIST ? 0 : errno;
-    return fchmodat(parent_fd, name.c_str(), 0700, 0) == 0 ? 0 : errno;
+    return mkdirat(parent_fd, name.c_str(), 0700) == 0 || errno == EEXIST ? 0 : errno;
 }
 
 // The private directory `name` in `parent`, made if missing.

@@ -10,8 +10,9 @@
 // The calling process's PID namespace, 0 when /proc cannot tell it.
 std::uint64_t current_pid_namespace();
 
-// Notes that the mutex `name`, made in namespace `made_in`, was refused.
-void note_refused_for_pid_namespace(const std::string& name, std::uint64_t made_in);
+// Notes that the mutex `name`, made in namespace `made_in`, was refused to
+// this process, of namespace `here`.
+void note_refused_for_pid_namespace(const std::string& name, std::uint64_t made_in, std::uint64_t here);
 
 // Why the last mutex refused so was refused, one line for a person to read;
 // "" if none was.

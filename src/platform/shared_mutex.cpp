@@ -82,8 +82,9 @@ SharedMutexMapping map_shared_mutex(int fd, off_t size, std::string_view name, D
     if (std::memcmp(mutex->format, kFormat, sizeof kFormat) != 0 ||
         std::string_view(mutex->name, strnlen(mutex->name, sizeof mutex->name)) != name)
         return nullptr;
-    if (mutex->pid_namespace == 0 || mutex->pid_namespace != current_pid_namespace()) {
-        note_refused_for_pid_namespace(std::string(name), mutex->pid_namespace);
+    std::uint64_t here = current_pid_namespace();
+    if (mutex->pid_namespace == 0 || mutex->pid_namespace != here) {
+        note_refused_for_pid_namespace(std::string(name), mutex->pid_namespace, here);
         error = ERROR_ACCESS_DENIED;
         return nullptr;
     }

@@ -18,9 +18,9 @@
 // allocates nothing per line. It stays in the order of insertion until a
 // reader asks for key order (iterating, find, equal_range), which sorts it
 // once; indexing, FirstValue and counting need no order and scan, as a
-// request is read by a few keys only. Iterators and references to entries are therefore valid
-// until the next insertion, erasure or ordered read, and a map is read by
-// one thread at a time, const reads included.
+// request is read by a few keys only. Iterators and references to entries
+// are therefore valid until the next insertion, erasure or ordered read, and
+// a map is read by one thread at a time, const reads included.
 //
 // With string_view keys and values the entries are views into a text that
 // must outlive the map; a key that indexing adds is kept by the map itself.
