@@ -8,26 +8,26 @@
 
 #include <cerrno>
 
-namespace {
-
-std::string Request(const std::string& text) {
-    return LoadedModule().Request(text);
-}
-
-}  // namespace
-
 RequestMutex::RequestMutex(const std::string& name)
     : name_(name),
       lock_(ExecuteRequestText({"Lock", name})),
       wait_(ExecuteRequestText({"Wait", name})),
       unlock_(ExecuteRequestText({"Unlock", name})) {}
 
+RequestMutex::RequestMutex(const std::string& name, SaoriHost& module) : RequestMutex(name) {
+    module_ = &module;
+}
+
+SaoriHost& RequestMutex::Module() const {
+    return module_ ? *module_ : LoadedModule();
+}
+
 bool RequestMutex::Keep() {
-    return Answers(Execute("Create", name_, 200, "1"));
+    return Answers(Execute("Create", name_, 200, "1"), Module());
 }
 
 Attempt RequestMutex::TryTake() {
-    std::string answer = Request(lock_);
+    std::string answer = Module().Request(lock_);
     if (StatusOf(answer) != 200)
         return Attempt::kFailed;
     std::string result = ResultOf(answer);
@@ -35,12 +35,15 @@ Attempt RequestMutex::TryTake() {
 }
 
 bool RequestMutex::Wait() {
-    return StatusOf(Request(wait_)) == 204;
+    return Module().RequestStatus(wait_) == 204;
 }
 
 bool RequestMutex::Release() {
-    return StatusOf(Request(unlock_)) == 204;
+    return Module().RequestStatus(unlock_) == 204;
 }
+
+MinimalRequestMutex::MinimalRequestMutex(const std::string& name)
+    : RequestMutex(name, MinimalModule()), created_(RequestMutex::Keep()) {}
 
 Attempt PthreadMutex::TryTake() {
     int result = pthread_mutex_trylock(mutex_);

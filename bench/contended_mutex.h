@@ -22,6 +22,8 @@ public:
     virtual bool Release() = 0;
 };
 
+class SaoriHost;
+
 // Lock, Wait and Unlock requests on one name; the module is loaded in the
 // process that sends the first, which is to be a process of its own.
 class RequestMutex : public ContendedMutex {
@@ -32,8 +34,24 @@ public:
     bool Wait() override;
     bool Release() override;
 
+protected:
+    RequestMutex(const std::string& name, SaoriHost& module);
+
 private:
+    SaoriHost* module_ = nullptr;  // null: loaded in the process that sends
     std::string name_, lock_, wait_, unlock_;
+    SaoriHost& Module() const;
+};
+
+// The same requests to the minimal module, which shares a mutex only with
+// the processes it forks: created, and the module loaded, where it is made.
+class MinimalRequestMutex : public RequestMutex {
+public:
+    explicit MinimalRequestMutex(const std::string& name);
+    bool Keep() override { return created_; }
+
+private:
+    bool created_;
 };
 
 class PthreadMutex : public ContendedMutex {

@@ -2,13 +2,16 @@
 // path is measured against: it reads the lines where the host put them, finds
 // the name in a hash table, takes a robust process-shared pthread mutex and
 // writes one of its fixed answers into one new block. It knows GET Version
-// and Create, Lock, Unlock and isLocked on mutexes of this process, and
-// refuses External callers; nothing else.
+// and Create, Lock, Unlock, Wait and isLocked on mutexes it created, and
+// refuses External callers; nothing else. A mutex lies in memory shared with
+// the processes forked after its Create, which can so hand it to each other.
 #include <pthread.h>
+#include <sys/mman.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -17,16 +20,20 @@ namespace {
 
 struct NamedMutex {
     explicit NamedMutex(std::string_view given) : name(given) {
+        void* memory = mmap(nullptr, sizeof *mutex, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED)
+            throw std::bad_alloc();
+        mutex = static_cast<pthread_mutex_t*>(memory);
         pthread_mutexattr_t attributes;
         pthread_mutexattr_init(&attributes);
         pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
         pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
         pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-        pthread_mutex_init(&mutex, &attributes);
+        pthread_mutex_init(mutex, &attributes);
         pthread_mutexattr_destroy(&attributes);
     }
     std::string name;
-    pthread_mutex_t mutex;
+    pthread_mutex_t* mutex;
 };
 
 // Keyed by views of the names the entries hold.
@@ -89,11 +96,15 @@ std::string_view Answer(const Request& request) {
     }
     if (found == mutexes.end())
         return kNoSuchMutex;
-    pthread_mutex_t* mutex = &found->second->mutex;
+    pthread_mutex_t* mutex = found->second->mutex;
     if (request.argument0 == "Lock")
         return pthread_mutex_trylock(mutex) == 0 ? kTaken : kNotTaken;
     if (request.argument0 == "Unlock") {
         pthread_mutex_unlock(mutex);
+        return kNoContent;
+    }
+    if (request.argument0 == "Wait") {
+        pthread_mutex_lock(mutex);
         return kNoContent;
     }
     if (request.argument0 == "isLocked") {

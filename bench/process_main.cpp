@@ -44,8 +44,8 @@ const char* Kind(bool through_requests) {
     return through_requests ? "request" : "pthread";
 }
 
-// Through requests, on the bare pthread mutex and on a futex word, round by
-// round; warm, then cold.
+// Through requests, on the bare pthread mutex, on a futex word and through
+// requests to the minimal module, round by round; warm, then cold.
 std::string Handoffs(pthread_mutex_t* floor, std::atomic<std::uint32_t>* word) {
     std::string json;
     for (Release release : {Release::kWarm, Release::kCold}) {
@@ -53,13 +53,14 @@ std::string Handoffs(pthread_mutex_t* floor, std::atomic<std::uint32_t>* word) {
         RequestMutex request(cold ? "handoff-cold" : "handoff-warm");
         PthreadMutex pthread(floor);
         FutexMutex futex(word);
-        auto latencies = MeasureHandoffs({&request, &pthread, &futex}, release,
+        MinimalRequestMutex minimal(cold ? "handoff-cold" : "handoff-warm");
+        auto latencies = MeasureHandoffs({&request, &pthread, &futex, &minimal}, release,
                                          cold ? kColdHandoffSeconds : kWarmHandoffSeconds);
         if (latencies.empty())
             return "";
         json += std::string(json.empty() ? "{" : ",") + (cold ? "\"cold\"" : "\"warm\"") +
                 ":{\"request\":" + Numbers(latencies[0]) + ",\"pthread\":" + Numbers(latencies[1]) +
-                ",\"futex\":" + Numbers(latencies[2]) + "}";
+                ",\"futex\":" + Numbers(latencies[2]) + ",\"minimal\":" + Numbers(latencies[3]) + "}";
     }
     return json + "}";
 }

@@ -1,5 +1,6 @@
 #include "host.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -147,11 +148,22 @@ std::string SaoriHost::Request(const std::string& text) {
     return response;
 }
 
-int StatusOf(const std::string& response) {
-    const char prefix[] = "SAORI/1.0 ";
-    if (response.compare(0, sizeof prefix - 1, prefix) != 0)
-        return 0;
-    return std::atoi(response.c_str() + sizeof prefix - 1);
+int SaoriHost::RequestStatus(const std::string& text) {
+    if (interface_ == HostInterface::kLinuxHost)
+        return StatusOf(Request(text));
+    long len = static_cast<long>(text.size());
+    HGLOBAL reply = request_(CopyToBlock(text), &len);
+    int status = reply ? StatusOf({static_cast<const char*>(reply), static_cast<std::size_t>(len)}) : 0;
+    GlobalFree(reply);
+    return status;
+}
+
+int StatusOf(std::string_view response) {
+    constexpr std::string_view prefix = "SAORI/1.0 ";
+    int status = 0;
+    if (response.substr(0, prefix.size()) == prefix)
+        std::from_chars(response.data() + prefix.size(), response.data() + response.size(), status);
+    return status;
 }
 
 int ExitStatusOf(const std::string& response) {

@@ -3,6 +3,7 @@
 #include "platform/win32.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // How a host finds a module and calls it.
@@ -30,6 +31,9 @@ public:
     // message naming the file and what is missing, else "".
     std::string Open(const std::string& module_path, HostInterface host_interface = HostInterface::kSaori);
     std::string Request(const std::string& text);
+    // The status of the answer alone, read where the module put it: what a
+    // host that needs no more does.
+    int RequestStatus(const std::string& text);
     // Hands the module a directory; Open hands it the module's own. Through
     // kLinuxHost a live instance is ended first, as a repeated load replaces
     // the module object through kSaori.
@@ -69,7 +73,7 @@ private:
 
 // The status code of a response text ("SAORI/1.0 204 ..." gives 204), 0 when
 // it has none.
-int StatusOf(const std::string& response);
+int StatusOf(std::string_view response);
 
 // The exit status hosts report for a response: 0 for 2xx, 1 for 4xx, 2 else.
 int ExitStatusOf(const std::string& response);
