@@ -6,5 +6,5 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
-ctest --test-dir build/native --output-on-failure -j "$(nproc)"
+ctest --test-dir build/native --output-on-failure --no-tests=error -j "$(nproc)"
 scripts/reliability.sh
