@@ -7,7 +7,7 @@ processes; every step goes to the native process and to its Windows twin, in
 lockstep, and the answers must be the same bytes. A mismatch prints the seed
 and the steps, then shrinks them to a minimal scenario and prints that.
 
-  differential.py --native DIR --windows DIR --wine WINE64 [--seeds 1-30,77]
+  differential.py --native DIR --windows DIR --wine WINE [--seeds 1-30,77]
 
 The Windows side runs in the Wine prefix of the environment (WINEPREFIX and
 the rest, as CTest sets them). TRILOX_DIFFERENTIAL_SEEDS, when set, replaces
@@ -246,9 +246,9 @@ def windows_process_died(mismatch):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--native", required=True, help="the native build (saori, trilox.so)")
-    parser.add_argument("--windows", required=True, help="the win64 build (saori.exe, trilox.dll)")
-    parser.add_argument("--wine", required=True, help="the 64-bit Wine loader")
-    parser.add_argument("--seeds", default="1-500", help="as 1-30,77; CI runs the default, 1-500")
+    parser.add_argument("--windows", required=True, help="a Windows build (saori.exe, trilox.dll)")
+    parser.add_argument("--wine", required=True, help="the Wine loader of its architecture")
+    parser.add_argument("--seeds", default="1-500", help="as 1-30,77")
     parser.add_argument("--steps", type=int, default=40, help="random steps per scenario")
     parser.add_argument("--compare", action="append", default=[], metavar="DIFFERENCE",
                         help="send the steps of this known difference to both sides and compare them")

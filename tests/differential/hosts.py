@@ -98,7 +98,7 @@ class NativeSide:
 
 
 class WindowsSide:
-    """The 64-bit trilox.dll in saori.exe under Wine, on the environment's Wine prefix.
+    """A Windows build's trilox.dll in saori.exe under Wine, on the environment's Wine prefix.
 
     One wineserver serves the whole run; names die with their last handle, so
     scenarios that end all their processes leave nothing behind.
