@@ -93,6 +93,8 @@ class Differential:
             return None
         if step.action in ("end", "kill"):
             native, windows = [getattr(side_hosts.pop(step.slot), step.action)() for side_hosts in hosts]
+            for side, side_hosts in zip(self.sides, hosts):
+                side.settle(side_hosts.values())
             world.ended(step.slot, step.action)
             if native != windows:
                 raise Mismatch(index, native, windows)
