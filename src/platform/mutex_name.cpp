@@ -57,9 +57,13 @@ std::string file_name_for(std::string_view prefix, std::string_view name) {
 
 DWORD parse_mutex_name(const char* name, MutexName& parsed) {
     std::string_view whole(name, std::strlen(name)), rest = whole;
-    // "Local\" is the namespace a bare name is in already; the prefixes are case-sensitive.
-    parsed.global = remove_prefix(rest, "Global\\");
-    if (!parsed.global) remove_prefix(rest, "Local\\");
+    // "Global\" and "Local\" are links in each of Windows' namespace
+    // directories, the global one and a session's: either may follow the
+    // other, "Local\" staying where it is. They are case-sensitive.
+    for (;;) {
+        if (remove_prefix(rest, "Global\\")) parsed.global = true;
+        else if (!remove_prefix(rest, "Local\\")) break;
+    }
 
     // Windows counts the UTF-16 units of the name converted from code page
     // 932, one for each character; a byte that begins no character is one.
@@ -72,6 +76,8 @@ DWORD parse_mutex_name(const char* name, MutexName& parsed) {
     if (characters > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
     if (rest.empty()) return ERROR_INVALID_NAME;
     if (separator) return ERROR_PATH_NOT_FOUND;
+    // Those links, and "Session", which leads to other sessions, are no mutexes.
+    if (rest == "Global" || rest == "Local" || rest == "Session") return ERROR_INVALID_HANDLE;
 
     parsed.name = rest;
     parsed.file_name = file_name_for(parsed.global ? kGlobalFilePrefix : "", rest);

@@ -113,8 +113,13 @@ Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, cons
         // No one has it open: its last handle was in a process that died
         // before it removed the name. Ours to remove, if it is still there;
         // root removes another user's too, which that user alone could not.
-        if (still_named(*directory, name.file_name, FileId(status.st_dev, status.st_ino)))
-            unlinkat(directory->fd(), name.file_name.c_str(), 0);
+        // Another user's file that others may open is refused as theirs:
+        // looking again would find it unchanged.
+        if (still_named(*directory, name.file_name, FileId(status.st_dev, status.st_ino)) &&
+            unlinkat(directory->fd(), name.file_name.c_str(), 0) != 0 && errno != ENOENT) {
+            error = win32_error_from_errno(errno);
+            return Outcome::done;
+        }
         return Outcome::again;
     }
     // Someone else's living mutex by this name: theirs, as on Windows.

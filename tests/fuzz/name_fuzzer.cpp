@@ -40,18 +40,22 @@ enum class Verdict { kValid, kRefused, kUnknown };
 // What Windows makes of a name, found with the C library's own code page 932
 // tables: it converts the name to UTF-16 and refuses it for its length (more
 // than MAX_PATH units), or for what follows its namespace prefix: nothing, or
-// a backslash. Bytes that are not code page 932 have no conversion here; for
-// those only bounds are sure: each unit comes from one or two bytes.
+// a backslash, or the name of one of the links the prefixes are. Bytes that
+// are not code page 932 have no conversion here; for those only bounds are
+// sure: each unit comes from one or two bytes.
 Verdict WindowsVerdict(std::string_view name) {
     std::string_view rest = name;
-    for (std::string_view prefix : {"Global\\", "Local\\"}) {
-        if (rest.substr(0, prefix.size()) == prefix) {
-            rest.remove_prefix(prefix.size());
-            break;
+    for (bool more = true; more;) {
+        more = false;
+        for (std::string_view prefix : {"Global\\", "Local\\"}) {
+            if (rest.substr(0, prefix.size()) == prefix) {
+                rest.remove_prefix(prefix.size());
+                more = true;
+            }
         }
     }
     const std::size_t prefix = name.size() - rest.size();
-    if (rest.empty())
+    if (rest.empty() || rest == "Global" || rest == "Local" || rest == "Session")
         return Verdict::kRefused;
 
     static iconv_t cp932 = iconv_open("UTF-16LE", "CP932");

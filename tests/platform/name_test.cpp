@@ -19,6 +19,10 @@ TEST_F(NameTest, NamesMeanTheMutexesWindowsMeans) {
         EXPECT_EQ(create_error(other), ERROR_SUCCESS) << other;
     }
     EXPECT_EQ(create_error(std::string(260, 'n')), ERROR_SUCCESS);
+    // The prefixes are links that may follow each other.
+    EXPECT_EQ(create_error("Local\\Global\\x"), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(create_error("Global\\Local\\Global\\x"), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(create_error("Local\\Local\\x"), ERROR_ALREADY_EXISTS);
     HANDLE first = CreateMutexA(nullptr, FALSE, "x"), second = CreateMutexA(nullptr, FALSE, "x");
     EXPECT_TRUE(first && second && first != second);
 }
@@ -27,7 +31,10 @@ TEST_F(NameTest, BadNamesFail) {
     const std::pair<std::string, DWORD> cases[] = {
         {"a\\b", ERROR_PATH_NOT_FOUND},
         {"local\\x", ERROR_PATH_NOT_FOUND},
-        {"Global\\Local\\x", ERROR_PATH_NOT_FOUND},
+        {"Global\\Local\\", ERROR_INVALID_NAME},
+        {"Global", ERROR_INVALID_HANDLE},
+        {"Global\\Local", ERROR_INVALID_HANDLE},
+        {"Local\\Session", ERROR_INVALID_HANDLE},
         {"\\", ERROR_PATH_NOT_FOUND},
         {"Local\\", ERROR_INVALID_NAME},
         {"Global\\", ERROR_INVALID_NAME},

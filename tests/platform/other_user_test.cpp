@@ -128,6 +128,21 @@ TEST_F(OtherUserTest, CannotStallAnotherUsersCommands) {
     }
 }
 
+// A file open to all that no one keeps locked looks dead to the victim, who
+// may not remove it from the sticky namespace: refused at once, not retried.
+TEST_F(OtherUserTest, CannotStallCommandsWithAFileOpenToAll) {
+    std::string planted = global_directory() + "/trilox-global-planted";
+    ASSERT_EQ(Attacker(kAttacker, [&] { return creat(planted.c_str(), 0) >= 0 && chmod(planted.c_str(), 0666) == 0; })
+                  .result(),
+              1);
+    Helper victim(kVictim, helper_);
+    for (const char* command : {"create Global\\planted", "open Global\\planted"}) {
+        victim.send(command);
+        ASSERT_TRUE(victim.answered_within(500)) << command << ": stalled";
+        EXPECT_EQ(victim.receive().error, ERROR_ACCESS_DENIED) << command;
+    }
+}
+
 // On Windows a name is free once its last handle is gone, whoever had it.
 TEST_F(OtherUserTest, AGlobalNameIsFreeOnceItsUsersProcessesEnd) {
     Helper first(kVictim, helper_);
