@@ -8,8 +8,13 @@ import itertools
 
 
 def mutex_key(name):
-    """Names of one mutex give one key: Local\\ is the namespace a bare name is in."""
-    return name[len(b"Local\\"):] if name.startswith(b"Local\\") else name
+    """Names of one mutex give one key. The prefixes are links that may follow each
+    other: Global\\ leads to the machine's namespace, Local\\ stays where it is."""
+    rest, global_ = name, False
+    while rest.startswith((b"Global\\", b"Local\\")):
+        global_ = global_ or rest.startswith(b"Global\\")
+        rest = rest.split(b"\\", 1)[1]
+    return (b"Global\\" if global_ else b"") + rest
 
 
 class World:
