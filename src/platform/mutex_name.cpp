@@ -1,5 +1,6 @@
 #include "platform/mutex_name.h"
 
+#include "platform/code_page_932.h"
 #include "platform/sha256.h"
 
 #include <climits>
@@ -17,12 +18,6 @@ bool remove_prefix(std::string_view& name, std::string_view prefix) {
     if (name.substr(0, prefix.size()) != prefix) return false;
     name.remove_prefix(prefix.size());
     return true;
-}
-
-// In code page 932 such a byte and the one after it are one character, and
-// the second may be any byte, 0x5C ('\') included: "表" is 95 5C.
-bool is_lead_byte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
 // Every name gets a file of its own: '/' cannot stand in a file name and a
@@ -66,20 +61,22 @@ DWORD parse_mutex_name(const char* name, MutexName& parsed) {
     }
 
     // Windows counts the UTF-16 units of the name converted from code page
-    // 932, one for each character; a byte that begins no character is one.
+    // 932, one for each character; a byte that begins no character is one,
+    // and so is a lead byte that ends the name, though it reads as nothing.
     std::size_t characters = whole.size() - rest.size();
-    bool separator = false;
-    for (std::size_t i = 0; i < rest.size(); ++characters) {
-        separator = separator || rest[i] == '\\';
+    for (std::size_t i = 0; i < rest.size(); ++characters)
         i += is_lead_byte(rest[i]) && i + 1 < rest.size() ? 2 : 1;
-    }
     if (characters > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
-    if (rest.empty()) return ERROR_INVALID_NAME;
-    if (separator) return ERROR_PATH_NOT_FOUND;
-    // Those links, and "Session", which leads to other sessions, are no mutexes.
-    if (rest == "Global" || rest == "Local" || rest == "Session") return ERROR_INVALID_HANDLE;
 
-    parsed.name = rest;
-    parsed.file_name = file_name_for(parsed.global ? kGlobalFilePrefix : "", rest);
+    parsed.name = canonical_spelling(rest);
+    const std::string_view read = parsed.name;
+    // A name that reads as nothing at all makes a mutex without one.
+    if (read.empty()) return rest.size() == whole.size() ? ERROR_SUCCESS : ERROR_INVALID_NAME;
+    for (std::size_t i = 0; i < read.size(); i += is_lead_byte(read[i]) ? 2 : 1)
+        if (read[i] == '\\') return ERROR_PATH_NOT_FOUND;
+    // Those links, and "Session", which leads to other sessions, are no mutexes.
+    if (read == "Global" || read == "Local" || read == "Session") return ERROR_INVALID_HANDLE;
+
+    parsed.file_name = file_name_for(parsed.global ? kGlobalFilePrefix : "", read);
     return ERROR_SUCCESS;
 }

@@ -189,11 +189,30 @@ Outcome create_new(const std::shared_ptr<NamespaceDirectory>& directory, const M
     return Outcome::done;
 }
 
+// A mutex without a name is a file without one, of its own for ever.
+MutexObject* create_unnamed(BOOL initial_owner, DWORD& error) {
+    UniqueFd fd(leaving_room_for_host(memfd_create("trilox mutex", MFD_CLOEXEC)));
+    if (!fd) {
+        error = win32_error_from_errno(errno);
+        return nullptr;
+    }
+    return create_in_file(nullptr, MutexName(), std::move(fd), initial_owner, error);
+}
+
 // Opens the mutex `name`. If no handle to it is open anywhere, fails, or,
-// when given `created`, creates it and tells so there.
+// when given `created`, creates it and tells so there. A name that reads as
+// nothing, the empty one too, is no name: creating makes a mutex without one.
 MutexObject* open_named(const char* name, bool* created, BOOL initial_owner, DWORD& error) {
     MutexName parsed;
     if ((error = parse_mutex_name(name, parsed))) return nullptr;
+    if (parsed.name.empty()) {
+        if (!created) {
+            error = ERROR_INVALID_NAME;
+            return nullptr;
+        }
+        *created = true;
+        return create_unnamed(initial_owner, error);
+    }
     std::shared_ptr<NamespaceDirectory> directory = namespace_directory(parsed.global, error);
     if (!directory) return nullptr;
     MutexObject* open = handle_table().find_open(*directory, parsed.name);
@@ -229,16 +248,6 @@ MutexObject* open_named(const char* name, bool* created, BOOL initial_owner, DWO
     }
 }
 
-// A mutex without a name is a file without one, of its own for ever.
-MutexObject* create_unnamed(BOOL initial_owner, DWORD& error) {
-    UniqueFd fd(leaving_room_for_host(memfd_create("trilox mutex", MFD_CLOEXEC)));
-    if (!fd) {
-        error = win32_error_from_errno(errno);
-        return nullptr;
-    }
-    return create_in_file(nullptr, MutexName(), std::move(fd), initial_owner, error);
-}
-
 }  // namespace
 
 extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
@@ -248,13 +257,7 @@ extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR
         handle_table().reserve();
         bool created = false;
         DWORD error = ERROR_SUCCESS;
-        MutexObject* object;
-        if (name && *name) {
-            object = open_named(name, &created, initial_owner, error);
-        } else {
-            object = create_unnamed(initial_owner, error);
-            created = true;
-        }
+        MutexObject* object = open_named(name ? name : "", &created, initial_owner, error);
         if (!object) return fail(error);
         SetLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
         return handle_table().add_handle(*object);

@@ -7,6 +7,7 @@
 #include <iconv.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -37,6 +38,24 @@ std::size_t MutexFiles() {
 
 enum class Verdict { kValid, kRefused, kUnknown };
 
+iconv_t Cp932() {
+    static iconv_t cp932 = iconv_open("UTF-16LE", "CP932");
+    Require(cp932 != iconv_t(-1), "the C library converts code page 932");
+    return cp932;
+}
+
+// Windows drops a lead byte that ends a name, which the C library finds
+// incomplete.
+std::string_view WithoutFinalLeadByte(std::string_view text) {
+    std::u16string units(text.size(), u'\0');
+    char* in = const_cast<char*>(text.data());
+    char* out = reinterpret_cast<char*>(units.data());
+    std::size_t in_left = text.size(), out_left = units.size() * sizeof(char16_t);
+    iconv(Cp932(), nullptr, nullptr, nullptr, nullptr);
+    bool incomplete = iconv(Cp932(), &in, &in_left, &out, &out_left) == std::size_t(-1) && errno == EINVAL;
+    return incomplete && in_left == 1 ? text.substr(0, text.size() - 1) : text;
+}
+
 // What Windows makes of a name, found with the C library's own code page 932
 // tables: it converts the name to UTF-16 and refuses it for its length (more
 // than MAX_PATH units), or for what follows its namespace prefix: nothing, or
@@ -55,11 +74,11 @@ Verdict WindowsVerdict(std::string_view name) {
         }
     }
     const std::size_t prefix = name.size() - rest.size();
-    if (rest.empty() || rest == "Global" || rest == "Local" || rest == "Session")
+    const std::string_view read = WithoutFinalLeadByte(rest);
+    if (read.empty() || read == "Global" || read == "Local" || read == "Session")
         return Verdict::kRefused;
 
-    static iconv_t cp932 = iconv_open("UTF-16LE", "CP932");
-    Require(cp932 != iconv_t(-1), "the C library converts code page 932");
+    iconv_t cp932 = Cp932();
     std::u16string units(rest.size(), u'\0');
     char* in = const_cast<char*>(rest.data());
     char* out = reinterpret_cast<char*>(units.data());
@@ -89,7 +108,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const char* name = bytes.c_str();
-    const bool named = *name != '\0';  // an empty name makes a mutex without one
+    // A name that reads as nothing makes a mutex without one.
+    const bool named = !WithoutFinalLeadByte(name).empty();
 
     HANDLE created = CreateMutexA(nullptr, FALSE, name);
     const Verdict verdict = named ? WindowsVerdict(name) : Verdict::kValid;
