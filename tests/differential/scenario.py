@@ -4,9 +4,10 @@ import random
 from dataclasses import dataclass
 
 # Names that meet: one name in its plain, Local\ and Global\ forms and with
-# both prefixes, a case variant, Shift_JIS names whose second byte is 0x5C (表, ソ).
+# both prefixes, a case variant, Shift_JIS names whose second byte is 0x5C (表, ソ),
+# a character of two codes (纊, ED 40 and FA 5C).
 NAMES = [b"mx", b"Local\\mx", b"Global\\mx", b"Local\\Global\\mx", b"MX", b"\x95\x5c",
-         b"Global\\\x83\x5c\x83\x5c"]
+         b"Global\\\x83\x5c\x83\x5c", b"\xed\x40", b"\xfa\x5c"]
 # Names at the edges: empty, 259 and 261 characters (the limit is 260), a
 # backslash inside, the name of a prefix's link.
 EDGE_NAMES = [b"", b"a" * 259, b"a" * 261, b"mx\\in", b"Global"]

@@ -9,12 +9,13 @@ import itertools
 
 def mutex_key(name):
     """Names of one mutex give one key. The prefixes are links that may follow each
-    other: Global\\ leads to the machine's namespace, Local\\ stays where it is."""
+    other: Global\\ leads to the machine's namespace, Local\\ stays where it is; the
+    rest is its characters in code page 932, so that two codes of one character meet."""
     rest, global_ = name, False
     while rest.startswith((b"Global\\", b"Local\\")):
         global_ = global_ or rest.startswith(b"Global\\")
         rest = rest.split(b"\\", 1)[1]
-    return (b"Global\\" if global_ else b"") + rest
+    return (b"Global\\" if global_ else b"") + rest.decode("cp932", "backslashreplace").encode()
 
 
 class World:
