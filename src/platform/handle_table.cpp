@@ -151,6 +151,13 @@ MutexObject& HandleTable::add_object(std::unique_ptr<MutexObject> object) {
     return *objects_.emplace(id, std::move(object)).first->second;
 }
 
+std::vector<MutexObject*> HandleTable::held_by_caller_without_handles() const {
+    std::vector<MutexObject*> held;
+    for (const auto& [id, object] : objects_)
+        if (object->held_by_caller() && object->handles == 0 && object->callers == 0) held.push_back(object.get());
+    return held;
+}
+
 void HandleTable::remove_if_unused(const MutexObject& object) {
     FileId id = object.id;  // erasing destroys the object
     if (!object.in_use()) objects_.erase(id);
