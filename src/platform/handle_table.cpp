@@ -151,11 +151,14 @@ MutexObject& HandleTable::add_object(std::unique_ptr<MutexObject> object) {
     return *objects_.emplace(id, std::move(object)).first->second;
 }
 
-std::vector<MutexObject*> HandleTable::held_by_caller_without_handles() const {
-    std::vector<MutexObject*> held;
-    for (const auto& [id, object] : objects_)
-        if (object->held_by_caller() && object->handles == 0 && object->callers == 0) held.push_back(object.get());
-    return held;
+void HandleTable::give_up_dead_holds(bool (*died)(const MutexObject&)) {
+    for (auto next = objects_.begin(); next != objects_.end();) {
+        MutexObject& object = *next++->second;  // letting it go erases it
+        if (object.held_by_caller() && object.handles == 0 && object.callers == 0 && died(object)) {
+            object.release_callers_hold();
+            let_go(object);
+        }
+    }
 }
 
 void HandleTable::remove_if_unused(const MutexObject& object) {

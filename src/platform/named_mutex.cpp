@@ -255,11 +255,7 @@ bool died_elsewhere(const MutexObject& object) {
 // a hold goes with its mutex, and no one can see these any more.
 bool room_for_another_hold() {
     if (may_hold_another()) return true;
-    for (MutexObject* object : handle_table().held_by_caller_without_handles()) {
-        if (!died_elsewhere(*object)) continue;
-        object->release_callers_hold();
-        handle_table().let_go(*object);
-    }
+    handle_table().give_up_dead_holds(died_elsewhere);
     return may_hold_another();
 }
 
