@@ -151,6 +151,16 @@ MutexObject& HandleTable::add_object(std::unique_ptr<MutexObject> object) {
     return *objects_.emplace(id, std::move(object)).first->second;
 }
 
+void HandleTable::give_up_dead_holds(bool (*died)(const MutexObject&)) {
+    for (auto next = objects_.begin(); next != objects_.end();) {
+        MutexObject& object = *next++->second;  // letting it go erases it
+        if (object.held_by_caller() && object.handles == 0 && object.callers == 0 && died(object)) {
+            object.release_callers_hold();
+            let_go(object);
+        }
+    }
+}
+
 void HandleTable::remove_if_unused(const MutexObject& object) {
     FileId id = object.id;  // erasing destroys the object
     if (!object.in_use()) objects_.erase(id);

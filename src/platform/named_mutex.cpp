@@ -248,12 +248,32 @@ MutexObject* open_named(const char* name, bool* created, BOOL initial_owner, DWO
     }
 }
 
+// Whether no process has a handle to `object` any more, which this one has
+// not: its name is gone or names another file, or no one keeps its file.
+bool died_elsewhere(const MutexObject& object) {
+    if (!object.directory) return true;
+    UniqueFd fd(openat(object.directory->fd(), object.file_name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status;
+    if (!fd) return errno == ENOENT;
+    if (fstat(fd.get(), &status) != 0) return false;
+    return FileId(status.st_dev, status.st_ino) != object.id || flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
+}
+
+// Whether the calling thread may take one more hold. At the limit, the holds
+// of mutexes that died elsewhere meanwhile are given up first: as on Windows,
+// a hold goes with its mutex, and no one can see these any more.
+bool room_for_another_hold() {
+    if (may_hold_another()) return true;
+    handle_table().give_up_dead_holds(died_elsewhere);
+    return may_hold_another();
+}
+
 }  // namespace
 
 extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
     try {
         std::lock_guard<std::mutex> guard(process_lock());
-        if (initial_owner && !may_hold_another()) return fail(ERROR_NOT_ENOUGH_QUOTA);
+        if (initial_owner && !room_for_another_hold()) return fail(ERROR_NOT_ENOUGH_QUOTA);
         handle_table().reserve();
         bool created = false;
         DWORD error = ERROR_SUCCESS;
@@ -287,7 +307,7 @@ extern "C" DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        if (!object->held_by_caller() && !may_hold_another()) {
+        if (!object->held_by_caller() && !room_for_another_hold()) {
             SetLastError(ERROR_NOT_ENOUGH_QUOTA);
             return WAIT_FAILED;
         }

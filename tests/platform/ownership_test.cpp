@@ -132,6 +132,30 @@ TEST_F(OwnershipTest, AThreadHoldsAtMost2000Mutexes) {
     for (HANDLE handle : held) CloseHandle(handle);
 }
 
+// As on Windows, a hold goes with its mutex: holds of mutexes that died with
+// their creator, cleanly or killed, leave room for new ones.
+TEST_F(OwnershipTest, HoldsOfMutexesThatDiedElsewhereDoNotCount) {
+#ifdef __SANITIZE_THREAD__
+    GTEST_SKIP() << "ThreadSanitizer follows at most 64 locks held by one thread";
+#endif
+    DescriptorLimit limit(4096);
+    if (!limit.set()) GTEST_SKIP() << "needs 4,096 descriptors; the hard limit is " << limit.hard();
+    for (bool killed : {false, true}) {
+        Helper creator;
+        for (int i = 0; i < 2000; ++i) {
+            std::string name = "m" + std::to_string(i);
+            creator.create(name);
+            HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str());
+            ASSERT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0) << i;
+            CloseHandle(mutex);
+        }
+        killed ? creator.kill() : creator.end();
+        HANDLE fresh = CreateMutexA(nullptr, FALSE, "fresh");
+        EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0) << (killed ? "killed" : "ended");
+        CloseHandle(fresh);
+    }
+}
+
 // Thread ids are per PID namespace: a sandboxed process could share one with
 // the holder, so it is kept apart from mutexes made outside, and they from its.
 TEST_F(OwnershipTest, ProcessesOfAnotherPidNamespaceAreKeptApart) {
