@@ -65,12 +65,17 @@ CommandOutcome Create(std::string_view name) {
     HANDLE handle = CreateMutexA(nullptr, FALSE, created_name.c_str());
     DWORD error = GetLastError();
     if (handle && error == ERROR_SUCCESS) {
+        bool kept;
         try {
-            MutexRegistry().emplace(created_name, handle);
+            kept = MutexRegistry().emplace(created_name, handle).second;
         } catch (...) {
             CloseHandle(handle);
             throw;
         }
+        // Kept already: a name read as no name, whose every Create makes a
+        // new mutex that no one can reach; the one kept under it stays.
+        if (!kept)
+            CloseHandle(handle);
         return {200, true};
     }
     // An existing mutex is left as it is: releasing it here would give up

@@ -10,6 +10,9 @@
 //   < TEXT                 the exact response to the last request
 //   took MIN MAX           the last request took MIN to MAX milliseconds
 //   load [DIR] | unload    hand the module a directory (default: its own)
+//   reopen                 unload, free the library, load it again and hand
+//                          it its directory, as hosts that free a module
+//                          between calls do
 //   sleep MS
 //   mkdir DIR | absent FILE | license-file FILE
 //   peer start             start a second process hosting the same module
@@ -31,6 +34,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -95,7 +99,7 @@ public:
     ~Scenario() { StopPeer(); }
 
     bool Run(const std::string& file) {
-        std::string error = host_.Open(module_, interface_);
+        std::string error = Open();
         if (!error.empty()) {
             std::cerr << error << "\n";
             return false;
@@ -118,6 +122,11 @@ public:
     }
 
 private:
+    std::string Open() {
+        host_ = std::make_unique<SaoriHost>();
+        return host_->Open(module_, interface_);
+    }
+
     static std::string Compare(const std::string& expected, const std::string& actual) {
         if (expected == actual)
             return "";
@@ -131,7 +140,7 @@ private:
             return Step(line.substr(kThisSystem.size()));
         if (line[0] == '>') {
             auto start = std::chrono::steady_clock::now();
-            last_response_ = host_.Request(RequestOf(line));
+            last_response_ = host_->Request(RequestOf(line));
             last_duration_ = std::chrono::steady_clock::now() - start;
             return "";
         }
@@ -139,15 +148,20 @@ private:
             return Compare(Unescape(line.substr(2)), last_response_);
         if (line.rfind("took ", 0) == 0)
             return CheckDuration(Words(line.substr(5)));
+        if (line == "reopen") {
+            host_.reset();
+            std::string error = Open();
+            return error.empty() ? "" : "  " + error;
+        }
         if (line == "unload") {
-            host_.Unload();
+            host_->Unload();
             return "";
         }
         if (line == "load" || line.rfind("load ", 0) == 0) {
             if (line == "load")
-                host_.Load(host_.ModuleDirectory());
+                host_->Load(host_->ModuleDirectory());
             else
-                host_.Load(scratch_.string() + "/" + Unescape(line.substr(5)));
+                host_->Load(scratch_.string() + "/" + Unescape(line.substr(5)));
             return "";
         }
         if (line.rfind("sleep ", 0) == 0) {
@@ -239,7 +253,7 @@ private:
     HostInterface interface_;
     std::string module_;
     fs::path scratch_;
-    SaoriHost host_;
+    std::unique_ptr<SaoriHost> host_;
     std::string last_response_;
     std::chrono::steady_clock::duration last_duration_{};
     FILE* peer_ = nullptr;

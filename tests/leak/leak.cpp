@@ -59,6 +59,7 @@ std::vector<Step> Round() {
         call({"Create", "Global\\leak"}, 200, "1"),
         call({"Delete", "Global\\leak"}, 200, "1"),
         call({"Lock", "missing"}, 500),
+        call({"Create", "\x81"}, 200, "1"),  // read as no name: a new mutex each time
         call({"Delete", "leak"}, 200, "1"),
         call({"isLocked", "leak"}, 500),
         call({"license"}, 204),
