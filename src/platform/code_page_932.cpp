@@ -1,6 +1,8 @@
 #include "platform/code_page_932.h"
 
 #include <iconv.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -11,12 +13,26 @@ namespace {
 constexpr char kNoCharacter[] = "\x81\x45";  // '・', what Windows reads a pair that is none as
 
 // From code page 932 to one UTF-32 unit and back; an iconv_t is for one
-// caller at a time.
+// caller at a time. Opened on first use, and again while they could not be.
 struct Converters {
     std::mutex lock;
-    iconv_t decode = iconv_open("UTF-32LE", "CP932");
-    iconv_t encode = iconv_open("CP932", "UTF-32LE");
+    iconv_t decode = iconv_t(-1);
+    iconv_t encode = iconv_t(-1);
     bool usable() const { return decode != iconv_t(-1) && encode != iconv_t(-1); }
+
+    // 0, or the errno for no descriptor free: glibc reads its list of
+    // converters once a process, and one read without a descriptor would
+    // leave it empty for good, the names spelled otherwise than in other
+    // processes. Without code page 932 in the C library they stay unusable.
+    int open() {
+        if (usable()) return 0;
+        int probe = eventfd(0, EFD_CLOEXEC);
+        if (probe < 0) return errno;
+        close(probe);
+        if (decode == iconv_t(-1)) decode = iconv_open("UTF-32LE", "CP932");
+        if (encode == iconv_t(-1)) encode = iconv_open("CP932", "UTF-32LE");
+        return 0;
+    }
 };
 
 Converters& converters() {
@@ -52,12 +68,15 @@ bool is_lead_byte(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-std::string canonical_spelling(std::string_view name) {
-    if (std::none_of(name.begin(), name.end(), [](char byte) { return is_lead_byte(byte); }))
-        return std::string(name);
+int canonical_spelling(std::string_view name, std::string& spelling) {
+    spelling.clear();
+    if (std::none_of(name.begin(), name.end(), [](char byte) { return is_lead_byte(byte); })) {
+        spelling = name;
+        return 0;
+    }
     Converters& conversion = converters();
     std::lock_guard<std::mutex> guard(conversion.lock);
-    std::string spelling;
+    if (int error = conversion.open()) return error;
     for (std::size_t i = 0; i < name.size(); ++i) {
         if (!is_lead_byte(name[i])) {
             spelling += name[i];
@@ -67,5 +86,5 @@ std::string canonical_spelling(std::string_view name) {
             ++i;
         }
     }
-    return spelling;
+    return 0;
 }

@@ -14,5 +14,6 @@ bool is_lead_byte(unsigned char byte);
 // NEC's and IBM's rows give some) reads as one, a lead byte with a second byte
 // that makes no character reads as '・' (81 45), and a lead byte that ends the
 // name reads as nothing. Where the C library has no code page 932, only the
-// last holds.
-std::string canonical_spelling(std::string_view name);
+// last holds. Returns 0, or the errno for why the spelling cannot be had now
+// (no descriptor free to load the converters).
+int canonical_spelling(std::string_view name, std::string& spelling);

@@ -1,6 +1,7 @@
 #include "platform/mutex_name.h"
 
 #include "platform/code_page_932.h"
+#include "platform/posix_error.h"
 #include "platform/sha256.h"
 
 #include <climits>
@@ -68,7 +69,7 @@ DWORD parse_mutex_name(const char* name, MutexName& parsed) {
         i += is_lead_byte(rest[i]) && i + 1 < rest.size() ? 2 : 1;
     if (characters > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
 
-    parsed.name = canonical_spelling(rest);
+    if (int error = canonical_spelling(rest, parsed.name)) return win32_error_from_errno(error);
     const std::string_view read = parsed.name;
     // A name that reads as nothing at all makes a mutex without one.
     if (read.empty()) return rest.size() == whole.size() ? ERROR_SUCCESS : ERROR_INVALID_NAME;

@@ -71,7 +71,7 @@ std::shared_ptr<NamespaceDirectory> checked(UniqueFd fd, const std::string& path
     std::string why = unsafe_because(status, shared, geteuid());
     if (!why.empty()) return refusal.refuse(ERROR_ACCESS_DENIED, path, why);
     if (!shared && (status.st_mode & 0700) != 0700) fchmod(fd.get(), 0700);  // made under an odd umask
-    return std::make_shared<NamespaceDirectory>(std::move(fd), geteuid());
+    return std::make_shared<NamespaceDirectory>(std::move(fd), geteuid(), path, status);
 }
 
 std::shared_ptr<NamespaceDirectory> open_shared(const std::string& path, Refusal& refusal) {
@@ -129,6 +129,11 @@ std::shared_ptr<NamespaceDirectory> open_directory(const std::string& root, cons
 
 }  // namespace
 
+bool NamespaceDirectory::still_at_its_path() const {
+    struct stat status;
+    return stat(path_.c_str(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_;
+}
+
 std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, DWORD& error) {
     OpenDirectories& directories = open_directories();
     const char* root = environment("TRILOX_NAMESPACE_DIR");
@@ -136,7 +141,7 @@ std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, DWORD& erro
     if (directories.root != root || directories.runtime != runtime)
         directories = OpenDirectories{root, runtime, nullptr, nullptr};
     std::shared_ptr<NamespaceDirectory>& directory = global ? directories.global : directories.local;
-    if (!directory) {
+    if (!directory || !directory->still_at_its_path()) {
         Refusal refusal;
         directory = open_directory(directories.root, directories.runtime, global, refusal);
         error = refusal.error;

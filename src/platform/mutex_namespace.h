@@ -10,6 +10,7 @@
 #include "platform/unique_fd.h"
 #include "platform/win32.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <memory>
@@ -17,17 +18,26 @@
 
 class NamespaceDirectory {
 public:
-    NamespaceDirectory(UniqueFd fd, uid_t user) : fd_(std::move(fd)), user_(user) {}
+    NamespaceDirectory(UniqueFd fd, uid_t user, std::string path, const struct stat& status)
+        : fd_(std::move(fd)), user_(user), path_(std::move(path)), device_(status.st_dev), inode_(status.st_ino) {}
     int fd() const { return fd_.get(); }
     uid_t user() const { return user_; }  // whose mutex files are ours to use
+    // Whether its path still leads to it, and not to one made in its place.
+    bool still_at_its_path() const;
 
 private:
     UniqueFd fd_;
     uid_t user_;
+    std::string path_;
+    dev_t device_;
+    ino_t inode_;
 };
 
-// The directory for local or global names, made on first use; null and a Win32
-// error if it cannot be used. Call under process_lock().
+// The directory for local or global names, made on first use, and opened
+// again when another has taken its place (removed and made again, as by a
+// clean-up of /dev/shm or of the runtime directory): the processes that come
+// later use that one. Null and a Win32 error if it cannot be used. Call under
+// process_lock().
 std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, DWORD& error);
 
 // Lets go of the directories: for a forked child, which starts afresh.

@@ -2,6 +2,8 @@
 // reaches a file outside the namespace directory.
 #include "platform_test.h"
 
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -117,6 +119,23 @@ TEST_F(NameTest, ShiftJisNamesAreReadAsWindowsReadsThem) {
 
 // Long names are filed under a hash. A file of another mutex under a name's
 // file, as a collision would put it there, is refused here as elsewhere.
+// glibc reads its list of converters once a process: a Shift_JIS name met
+// while no descriptor was free must not leave the process spelling such
+// names otherwise than the others do, once descriptors are free again.
+TEST_F(NameTest, NamesMetWithoutDescriptorsAreSpelledAsElsewhereLater) {
+    const std::string nec = "\xED\x40", ibm = "\xFA\x5C";  // 纊, both codes
+    Helper other;
+    ASSERT_EQ(other.open("x").error, ERROR_FILE_NOT_FOUND);  // started, its libraries loaded
+    rlimit usual, none;
+    ASSERT_EQ(prlimit(other.pid(), RLIMIT_NOFILE, nullptr, &usual), 0);
+    none = {0, usual.rlim_max};
+    ASSERT_EQ(prlimit(other.pid(), RLIMIT_NOFILE, &none, nullptr), 0);
+    EXPECT_EQ(other.create(nec).error, ERROR_TOO_MANY_OPEN_FILES);
+    ASSERT_EQ(prlimit(other.pid(), RLIMIT_NOFILE, &usual, nullptr), 0);
+    EXPECT_EQ(other.create(nec).error, ERROR_SUCCESS);
+    EXPECT_EQ(create_error(ibm), ERROR_ALREADY_EXISTS);
+}
+
 TEST_F(NameTest, ANameNeverOpensAnotherNamesMutex) {
     const std::string first(256, 'a'), second(256, 'b');
     auto only_file = [&] { return std::filesystem::directory_iterator(local_directory())->path().string(); };

@@ -70,6 +70,20 @@ TEST_F(NamespaceTest, ACrashWhileMakingTheDirectoryLeavesOnlyTheDirectory) {
     EXPECT_EQ(Helper().create("x").error, ERROR_SUCCESS);
 }
 
+// A process that outlives its directories, removed or moved aside by a
+// clean-up, goes on with the ones made in their place, as later processes do.
+TEST_F(NamespaceTest, DirectoriesReplacedWhileInUseAreOpenedAgain) {
+    ASSERT_EQ(create_error("before"), ERROR_SUCCESS);
+    ASSERT_EQ(create_error("Global\\before"), ERROR_SUCCESS);
+    ASSERT_EQ(rename(local_directory().c_str(), (temporary_ + "/moved").c_str()), 0);
+    std::filesystem::remove_all(namespace_);
+    EXPECT_EQ(create_error("after"), ERROR_SUCCESS);
+    EXPECT_EQ(create_error("Global\\after"), ERROR_SUCCESS);
+    Helper other;
+    EXPECT_EQ(other.create("after").error, ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(other.create("Global\\after").error, ERROR_ALREADY_EXISTS);
+}
+
 // Another user is played by a forked child that drops root.
 TEST_F(NamespaceTest, UsersKeepToTheirOwnMutexes) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";

@@ -52,6 +52,7 @@ public:
     void send(const std::string& command);
     Reply receive();  // fails the test if no answer comes within 10 s
     bool answered_within(int milliseconds);
+    pid_t pid() const { return pid_; }
     void kill();  // with SIGKILL
     void end();   // cleanly: its input ends, and it exits
 
