@@ -134,14 +134,14 @@ bool NamespaceDirectory::still_at_its_path() const {
     return stat(path_.c_str(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_;
 }
 
-std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, DWORD& error) {
+std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, bool at_its_path, DWORD& error) {
     OpenDirectories& directories = open_directories();
     const char* root = environment("TRILOX_NAMESPACE_DIR");
     const char* runtime = environment("XDG_RUNTIME_DIR");
     if (directories.root != root || directories.runtime != runtime)
         directories = OpenDirectories{root, runtime, nullptr, nullptr};
     std::shared_ptr<NamespaceDirectory>& directory = global ? directories.global : directories.local;
-    if (!directory || !directory->still_at_its_path()) {
+    if (!directory || (at_its_path && !directory->still_at_its_path())) {
         Refusal refusal;
         directory = open_directory(directories.root, directories.runtime, global, refusal);
         error = refusal.error;

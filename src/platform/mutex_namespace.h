@@ -33,12 +33,13 @@ private:
     ino_t inode_;
 };
 
-// The directory for local or global names, made on first use, and opened
-// again when another has taken its place (removed and made again, as by a
-// clean-up of /dev/shm or of the runtime directory): the processes that come
-// later use that one. Null and a Win32 error if it cannot be used. Call under
-// process_lock().
-std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, DWORD& error);
+// The directory for local or global names, made on first use; null and a
+// Win32 error if it cannot be used. With `at_its_path` it is opened again
+// first when another has taken its place (removed and made again, as by a
+// clean-up of /dev/shm or of the runtime directory), for looking in the file
+// system, where the processes that come later look; finding a mutex this
+// process keeps open needs no look at the path. Call under process_lock().
+std::shared_ptr<NamespaceDirectory> namespace_directory(bool global, bool at_its_path, DWORD& error);
 
 // Lets go of the directories: for a forked child, which starts afresh.
 void forget_namespace_directories();

@@ -213,10 +213,11 @@ MutexObject* open_named(const char* name, bool* created, BOOL initial_owner, DWO
         *created = true;
         return create_unnamed(initial_owner, error);
     }
-    std::shared_ptr<NamespaceDirectory> directory = namespace_directory(parsed.global, error);
+    std::shared_ptr<NamespaceDirectory> directory = namespace_directory(parsed.global, false, error);
     if (!directory) return nullptr;
     MutexObject* open = handle_table().find_open(*directory, parsed.name);
     if (open && (open->handles > 0 || reopen_idle(*open))) return open;
+    if (!(directory = namespace_directory(parsed.global, true, error))) return nullptr;
 
     std::chrono::steady_clock::time_point give_up{};
     for (;;) {
