@@ -5,8 +5,9 @@
 // and Create, Lock, Unlock, Wait and isLocked on mutexes it created, and
 // refuses External callers; nothing else. A mutex lies in memory shared with
 // the processes forked after its Create, which can so hand it to each other.
+#include "robust_mutex.h"
+
 #include <pthread.h>
-#include <sys/mman.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -19,18 +20,9 @@
 namespace {
 
 struct NamedMutex {
-    explicit NamedMutex(std::string_view given) : name(given) {
-        void* memory = mmap(nullptr, sizeof *mutex, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (memory == MAP_FAILED)
+    explicit NamedMutex(std::string_view given) : name(given), mutex(MapRobustMutex()) {
+        if (!mutex)
             throw std::bad_alloc();
-        mutex = static_cast<pthread_mutex_t*>(memory);
-        pthread_mutexattr_t attributes;
-        pthread_mutexattr_init(&attributes);
-        pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-        pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-        pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-        pthread_mutex_init(mutex, &attributes);
-        pthread_mutexattr_destroy(&attributes);
     }
     std::string name;
     pthread_mutex_t* mutex;

@@ -88,11 +88,15 @@ int leaving_room_for_host(int fd) {
     return -1;
 }
 
+// The mutex file `file_name`, as found; O_NONBLOCK: a FIFO planted under
+// the name must not hang us.
+int open_mutex_file(const NamespaceDirectory& directory, const std::string& file_name) {
+    return openat(directory.fd(), file_name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+}
+
 Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, const MutexName& name,
                       MutexObject*& object, DWORD& error) {
-    // O_NONBLOCK: a FIFO planted under the name must not hang us.
-    UniqueFd fd(leaving_room_for_host(
-        openat(directory->fd(), name.file_name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)));
+    UniqueFd fd(leaving_room_for_host(open_mutex_file(*directory, name.file_name)));
     if (!fd && errno == ENOENT) return Outcome::missing;
     struct stat status;
     if (!fd || fstat(fd.get(), &status) != 0) {
@@ -253,7 +257,7 @@ MutexObject* open_named(const char* name, bool* created, BOOL initial_owner, DWO
 // not: its name is gone or names another file, or no one keeps its file.
 bool died_elsewhere(const MutexObject& object) {
     if (!object.directory) return true;
-    UniqueFd fd(openat(object.directory->fd(), object.file_name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(open_mutex_file(*object.directory, object.file_name));
     struct stat status;
     if (!fd) return errno == ENOENT;
     if (fstat(fd.get(), &status) != 0) return false;
