@@ -3,9 +3,11 @@
 
 The Windows builds use Windows' own named mutexes, so they are an oracle for
 the Linux platform layer. Each seed gives a scenario of 2 or 3 `saori repl`
-processes; every step goes to the native process and to its Windows twin, in
-lockstep, and the answers must be the same bytes. A mismatch prints the seed
-and the steps, then shrinks them to a minimal scenario and prints that.
+processes of 1 to 3 threads; every step goes to the native process and to its
+Windows twin, in lockstep, and the answers must be the same bytes. A long Wait
+may stay pending: its answer must come on both sides or on neither, and be
+the same. A mismatch prints the seed and the steps, then shrinks them to a
+minimal scenario and prints that.
 
   differential.py --native DIR --windows DIR --wine WINE [--seeds 1-30,77]
 
@@ -25,10 +27,12 @@ from dataclasses import dataclass
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from hosts import NativeSide, WindowsSide  # noqa: E402
-from scenario import generate, is_valid  # noqa: E402
-from world import World  # noqa: E402
+from scenario import LONG_WAIT, generate, is_valid  # noqa: E402
+from world import World, mutex_key  # noqa: E402
 
-END_OF_RESPONSE = b"\r\n\r\n"
+BLOCKED_SECONDS = 0.15  # a long Wait not answered on either side by then is blocked on both
+GRACE_SECONDS = 0.5  # for a long Wait's answer once its mutex has been let go of
+LATE_SECONDS = 3  # for one side's answer once the other side's has come
 
 
 @dataclass(frozen=True)
@@ -53,9 +57,11 @@ KNOWN_DIFFERENCES = [
 
 
 class Mismatch(Exception):
-    def __init__(self, index, native, windows, known=None):
+    def __init__(self, index, native, windows, known=None, after=None):
         super().__init__()
         self.index, self.native, self.windows, self.known = index, native, windows, known
+        self.after = after  # for a long Wait's answer, the step after which it came
+        self.answers = []  # of the steps before
 
 
 class Differential:
@@ -66,17 +72,30 @@ class Differential:
         # Of the last run: its model, and the steps each known difference took out.
         self.last_world = None
         self.last_excluded = Counter()
+        self.last_handed_over = Counter()  # long Waits handed their mutex, by the step that let go of it
 
     def run(self, steps):
-        """The answers of both sides to each step; raises Mismatch at the first that differs."""
+        """The answers of both sides to each step, None for a step not sent or a long Wait that never
+        answered; raises Mismatch at the first that differs."""
         self.runs += 1
-        self.last_excluded = Counter()
+        self.last_excluded, self.last_handed_over = Counter(), Counter()
         world = World(self.sides[0].sandboxes)
         hosts = [{}, {}]
+        answers, pending = [None] * len(steps), {}  # pending: (slot, thread) -> index of its long Wait
         for side in self.sides:
             side.begin_scenario()
         try:
-            return [self.take(world, hosts, index, step) for index, step in enumerate(steps)]
+            start = 0
+            while start < len(steps):
+                waited = {mutex_key(steps[index].name) for index in pending.values()}
+                end = next((j for j in range(start + 1, len(steps))
+                            if not steps[j].together or mutex_key(steps[j].name) not in waited), len(steps))
+                self.take(world, hosts, steps, range(start, end), answers, pending)
+                start = end
+            return answers
+        except Mismatch as mismatch:
+            mismatch.answers = answers
+            raise
         finally:
             for side_hosts in hosts:
                 for host in side_hosts.values():
@@ -85,37 +104,74 @@ class Differential:
                 side.end_scenario()
             self.last_world = world
 
-    def take(self, world, hosts, index, step):
+    def take(self, world, hosts, steps, group, answers, pending):
+        """The group's steps: one, or a release and a step sent in one write with it."""
+        step = steps[group[0]]
         if step.action == "start":
             for side, side_hosts in zip(self.sides, hosts):
                 side_hosts[step.slot] = side.start(step.sandboxed)
             world.start(step.slot, step.sandboxed)
-            return None
+            return
+        frees = world.frees(step)
         if step.action in ("end", "kill"):
             native, windows = [getattr(side_hosts.pop(step.slot), step.action)() for side_hosts in hosts]
             for side, side_hosts in zip(self.sides, hosts):
                 side.settle(side_hosts.values())
             world.ended(step.slot, step.action)
+            for waiter in [waiter for waiter in pending if waiter[0] == step.slot]:
+                del pending[waiter]
             if native != windows:
-                raise Mismatch(index, native, windows)
-            return None
-        difference = next((d for d in self.differences if step.is_command() and d.applies(world, step)), None)
-        acting = hosts[:1] if difference else hosts
-        for side_hosts in acting:
-            side_hosts[step.slot].send(step.line())
-        terminator = END_OF_RESPONSE if step.is_command() else b"\n"
-        answers = [side_hosts[step.slot].answer(terminator) for side_hosts in acting]
-        native, windows = answers[0], answers[1] if len(answers) > 1 else None
+                raise Mismatch(group[0], native, windows)
+        else:
+            frees = self.send(world, hosts, steps, group, answers, pending)
+        # A mutex let go of goes to its waiter inside the release.
+        for (slot, thread), index in list(pending.items()):
+            let_go = mutex_key(steps[index].name) in frees
+            got = both_answers([side_hosts[slot] for side_hosts in hosts], thread, GRACE_SECONDS if let_go else 0)
+            if got[0] is not None:
+                del pending[slot, thread]
+                self.compare(world, index, steps[index], got, answers, after=group[-1])
+                self.last_handed_over[step.action] += let_go and b"\r\nResult: 1\r\n" in got[0]
+
+    def send(self, world, hosts, steps, group, answers, pending):
+        """Sends the group's steps, in one write a side, and compares their answers; the mutexes
+        they let go of."""
+        sent, frees, lines = [], set(), [[], []]
+        for index in group:
+            step = steps[index]
+            if held_back(world, steps, step, pending, frees):
+                continue
+            difference = next((d for d in self.differences if step.is_command() and d.applies(world, step)), None)
+            frees |= world.frees(step)
+            for side_lines in lines[:1 if difference else 2]:
+                side_lines.append(step.line())
+            sent.append((index, step, difference))
+        for side_hosts, side_lines in zip(hosts, lines):
+            if side_lines:
+                side_hosts[steps[group[0]].slot].send(b"\n".join(side_lines))
+        for index, step, difference in sent:
+            acting = [side_hosts[step.slot] for side_hosts in hosts[:1 if difference else 2]]
+            if step.action == LONG_WAIT and not difference:
+                got = both_answers(acting, step.thread, BLOCKED_SECONDS)
+                if got[0] is None:
+                    pending[step.slot, step.thread] = index
+                    continue
+            else:
+                got = [host.answer(step.thread if step.is_command() else b"") for host in acting]
+            self.compare(world, index, step, got, answers, difference)
+        return frees
+
+    def compare(self, world, index, step, got, answers, difference=None, after=None):
+        native, windows = got[0], got[1] if len(got) > 1 else None
         if difference:
             self.last_excluded[difference.name] += 1
             if not native.startswith(difference.native_status):
                 raise Mismatch(index, native, difference.native_status + b"... (known difference %s)"
                                % difference.name.encode(), difference)
         elif native != windows:
-            raise Mismatch(index, native, windows)
-        if step.is_command():
-            world.answered(step, native)
-        return native, windows
+            raise Mismatch(index, native, windows, after=after)
+        world.answered(step, native)
+        answers[index] = native, windows
 
     def mismatch_of(self, steps):
         try:
@@ -156,6 +212,28 @@ class Differential:
             if not smaller:
                 return steps
             steps = smaller
+
+
+def held_back(world, steps, step, pending, frees):
+    """Whether the step goes to neither side: a step of a thread whose long Wait is pending would
+    wait behind it; of two long Waits for one mutex, which is handed it is not defined; a Delete by
+    the holder while a thread of its process waits closes the handle that the wait may be on, and
+    what the wait then does is not defined either."""
+    waits = {(slot, mutex_key(steps[index].name)) for (slot, _), index in pending.items()}
+    key = mutex_key(step.name)
+    return ((step.slot, step.thread) in pending or step.action == LONG_WAIT and key in {k for _, k in waits}
+            or step.action == "Delete" and (step.slot, key) in waits and world.holds(step) and key not in frees)
+
+
+def both_answers(hosts, thread, seconds):
+    """Each host's next answer on the thread, None for none within `seconds`; once one has come,
+    the other has LATE_SECONDS to follow."""
+    deadline = time.monotonic() + seconds
+    got = [host.poll(thread, deadline - time.monotonic()) for host in hosts]
+    if got.count(None) == 1:
+        got = [answer or host.poll(thread, LATE_SECONDS) or b"<no answer within %d s of the other side's>"
+               % LATE_SECONDS for host, answer in zip(hosts, got)]
+    return got
 
 
 def without_chunks(steps, size):
@@ -200,17 +278,10 @@ def print_steps(steps, answers=(), mismatch=None):
         print(line)
 
 
-def answers_before(differential, steps, mismatch):
-    """The answers of the steps before the mismatch, from a run of those steps alone."""
-    try:
-        return differential.run(steps[:mismatch.index])
-    except Mismatch:
-        return []
-
-
 def report(differential, seed, steps, mismatch, shrink_seconds):
-    print("differential: MISMATCH, seed %d, step %d: %s" % (seed, mismatch.index + 1, steps[mismatch.index]))
-    print_steps(steps, answers_before(differential, steps, mismatch), mismatch)
+    print("differential: MISMATCH, seed %d, step %d: %s%s" % (seed, mismatch.index + 1, steps[mismatch.index], ""
+          if mismatch.after is None else ", its answer after step %d" % (mismatch.after + 1)))
+    print_steps(steps, mismatch.answers, mismatch)
     if shrink_seconds <= 0:
         return
     smaller = differential.shrink(steps, mismatch, shrink_seconds)
@@ -219,7 +290,7 @@ def report(differential, seed, steps, mismatch, shrink_seconds):
         print("differential: the smaller scenario does not mismatch again (a race?)")
         return
     print("differential: minimal scenario of seed %d (%d steps):" % (seed, len(smaller)))
-    print_steps(smaller, answers_before(differential, smaller, mismatch), mismatch)
+    print_steps(smaller, mismatch.answers, mismatch)
 
 
 def parse_seeds(text):
@@ -255,8 +326,9 @@ def main():
     parser.add_argument("--compare", action="append", default=[], metavar="DIFFERENCE",
                         help="send the steps of this known difference to both sides and compare them")
     parser.add_argument("--shrink-seconds", type=float, default=120, help="time for shrinking the first mismatch")
-    parser.add_argument("--require-creator-cases", action="store_true",
-                        help="fail unless the seeds end a creator, cleanly and killed, while another holds its mutex")
+    parser.add_argument("--require-cases", action="store_true",
+                        help="fail unless the seeds end a creator, cleanly and killed, while another holds its "
+                        "mutex, and hand a long Wait its mutex on an Unlock, a thread's end and its ExitThread")
     args = parser.parse_args()
     unknown = set(args.compare) - {d.name for d in KNOWN_DIFFERENCES}
     if unknown:
@@ -270,6 +342,7 @@ def main():
     began = time.monotonic()
     failed = []
     creators_left_holders, excluded = Counter(end=0, kill=0), Counter()
+    handed_over = Counter({action: 0 for action in ["Unlock", "end thread", "exit thread", "end", "kill"]})
     try:
         for seed in seeds:
             steps = generate(seed, args.steps)
@@ -281,6 +354,7 @@ def main():
                 mismatch = differential.mismatch_of(steps)
             creators_left_holders.update(differential.last_world.creators_left_holders)
             excluded.update(differential.last_excluded)
+            handed_over.update(differential.last_handed_over)
             if mismatch:
                 report(differential, seed, steps, mismatch, 0 if failed else args.shrink_seconds)
                 failed.append(seed)
@@ -292,6 +366,8 @@ def main():
            differential.runs, time.monotonic() - began))
     print("differential: a creator ended while another process held its mutex: %(end)d cleanly, %(kill)d killed"
           % creators_left_holders)
+    print("differential: a long Wait was handed its mutex at %s" % ", ".join(
+        "%d %s" % (count, how) for how, count in handed_over.items()))
     for difference in KNOWN_DIFFERENCES:
         state = ("%d steps native only" % excluded[difference.name]
                  if difference in differences else "compared (--compare)")
@@ -299,9 +375,11 @@ def main():
     if failed:
         print("differential: FAILED: seeds %s mismatch" % ", ".join(map(str, failed)))
         return 1
-    if args.require_creator_cases and 0 in creators_left_holders.values():
+    if args.require_cases and 0 in list(creators_left_holders.values()) + [
+            handed_over[how] for how in ["Unlock", "end thread", "exit thread"]]:
         print("differential: FAILED: the seeds never end a creator both cleanly and killed while another "
-              "process holds its mutex; choose seeds that do")
+              "process holds its mutex, or never hand a long Wait its mutex at each of an Unlock, a thread's "
+              "end and its ExitThread; choose seeds that do")
         return 1
     return 0
 
