@@ -1,7 +1,7 @@
 #include "platform/mutex_namespace.h"
 
-#include "platform/pid_namespace.h"
 #include "platform/posix_error.h"
+#include "platform/refusal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -154,7 +154,7 @@ void forget_namespace_directories() {
 }
 
 std::string namespace_problems() {
-    std::string problems = pid_namespace_problem();
+    std::string problems = last_refusal();
     for (bool global : {false, true}) {
         Refusal refusal;
         if (!open_directory(environment("TRILOX_NAMESPACE_DIR"), environment("XDG_RUNTIME_DIR"), global, refusal))
