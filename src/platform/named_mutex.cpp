@@ -1,4 +1,5 @@
-// CreateMutexA, OpenMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle.
+// CreateMutexA, OpenMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle
+// of this copy of the platform.
 //
 // A named mutex is a file in its namespace directory that only its owner can
 // open (mode 0600). It lives while a handle to it is open anywhere: each
@@ -21,6 +22,8 @@
 // The name goes with the last handle: at its CloseHandle, at the exit of the
 // process that has it, or, after a crash, when the next opener finds the
 // file dead.
+#include "platform/named_mutex.h"
+
 #include "platform/handle_table.h"
 #include "platform/mutex_name.h"
 #include "platform/mutex_namespace.h"
@@ -101,14 +104,14 @@ int leaving_room_for_host(int fd) {
 
 // Each mutex takes a mapping, and a process may have vm.max_map_count of
 // them: mutexes leave the host the last eighth, for its own malloc and mmap.
+// No system sets the limit near a thousand; past that it is read each time,
+// as it may change.
 bool room_for_another_mapping(const MutexName& name) {
-    static const std::size_t most = [] {
-        std::size_t count = 65530;
-        std::ifstream("/proc/sys/vm/max_map_count") >> count;
-        return count - count / 8;
-    }();
-    if (handle_table().mapped() < most) return true;
-    note_refusal(name.name, "this process maps " + std::to_string(most) +
+    std::size_t mapped = handle_table().mapped(), limit = 65530;
+    if (mapped < 1024) return true;
+    std::ifstream("/proc/sys/vm/max_map_count") >> limit;
+    if (mapped < limit - limit / 8) return true;
+    note_refusal(name.name, "this process maps " + std::to_string(mapped) +
                                 " mutexes already; the last eighth of the mappings a process may have "
                                 "(vm.max_map_count) is left to the host");
     return false;
@@ -313,7 +316,7 @@ bool room_for_another_hold(const std::string& name) {
 
 }  // namespace
 
-extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
+HANDLE create_mutex(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
     try {
         std::lock_guard<std::mutex> guard(process_lock());
         forget_refusal();
@@ -330,7 +333,7 @@ extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR
     }
 }
 
-extern "C" HANDLE OpenMutexA(DWORD, BOOL, LPCSTR name) {
+HANDLE open_mutex(DWORD, BOOL, LPCSTR name) {
     try {
         std::lock_guard<std::mutex> guard(process_lock());
         forget_refusal();
@@ -343,7 +346,7 @@ extern "C" HANDLE OpenMutexA(DWORD, BOOL, LPCSTR name) {
     }
 }
 
-extern "C" DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+DWORD wait_for_single_object(HANDLE handle, DWORD milliseconds) {
     MutexObject* object;
     {
         std::lock_guard<std::mutex> guard(process_lock());
@@ -366,7 +369,7 @@ extern "C" DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return result;
 }
 
-extern "C" BOOL ReleaseMutex(HANDLE handle) {
+BOOL release_mutex(HANDLE handle) {
     std::lock_guard<std::mutex> guard(process_lock());
     MutexObject* object = handle_table().object_of(handle);
     if (!object) {
@@ -383,7 +386,7 @@ extern "C" BOOL ReleaseMutex(HANDLE handle) {
     return TRUE;
 }
 
-extern "C" BOOL CloseHandle(HANDLE handle) {
+BOOL close_handle(HANDLE handle) {
     std::lock_guard<std::mutex> guard(process_lock());
     MutexObject* object = handle_table().remove_handle(handle);
     if (!object) {

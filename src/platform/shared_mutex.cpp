@@ -32,10 +32,8 @@ struct SharedMutex {
 
 namespace {
 
-// Processes that take a mutex another way must never share its file: the
-// format names the way. Also tells apart processes whose pthread_mutex_t
-// differs: the size would.
-const char kFormat[sizeof SharedMutex::format] = "trilox mutex 4";
+// Also tells apart processes whose pthread_mutex_t differs: the size would.
+const char kFormat[sizeof SharedMutex::format] = TRILOX_MUTEX_FORMAT;
 
 DWORD refused(std::string_view name, const char* what, int error) {
     note_refusal(std::string(name), what + std::string(": ") + std::strerror(error));
