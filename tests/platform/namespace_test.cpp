@@ -112,6 +112,23 @@ TEST_F(NamespaceTest, UsersKeepToTheirOwnMutexes) {
     EXPECT_EQ(create_error("mine"), ERROR_ALREADY_EXISTS);
 }
 
+// Directories made under an odd umask (0477 gives 0300) lacked the owner's
+// read bit: that process and every later one of the user refused them. Root
+// reads any directory, so nobody plays the user then.
+TEST_F(NamespaceTest, AnOddUmaskLeavesTheDirectoriesUsable) {
+    ASSERT_EQ(chmod(temporary_.c_str(), 0755) | chmod(namespace_.c_str(), 01777), 0);
+    setenv("TRILOX_NAMESPACE_DIR", (namespace_ + "/made").c_str(), 1);  // made by the layer
+    pid_t child = fork();
+    if (child == 0) {
+        bool user = geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0);
+        umask(0477);
+        _exit(user && create_error("Global\\g") == ERROR_SUCCESS && create_error("l") == ERROR_SUCCESS ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+}
+
 // Local names go to the user's runtime directory when it is theirs and
 // private, so that no one else can take their place by making a directory.
 TEST_F(NamespaceTest, LocalNamesLiveInTheUsersRuntimeDirectory) {
