@@ -71,6 +71,8 @@ public:
     MutexObject* find_open(const NamespaceDirectory& directory, const std::string& name) const;
     MutexObject* find_object(const struct stat& file_status) const;
     MutexObject& add_object(std::unique_ptr<MutexObject> object);
+    // How many mutexes this process has mapped: one mapping each.
+    std::size_t mapped() const { return objects_.size(); }
     // Gives up the calling thread's holds of the mutexes that no handle of
     // this process keeps, no thread of it waits on, and `died` finds dead.
     void give_up_dead_holds(bool (*died)(const MutexObject&));

@@ -1,7 +1,7 @@
 #include "platform/mutex_namespace.h"
 
-#include "platform/pid_namespace.h"
 #include "platform/posix_error.h"
+#include "platform/refusal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -65,24 +65,36 @@ std::string unsafe_because(const struct stat& status, bool shared, uid_t user) {
     return "";
 }
 
+// The directory `name` in `parent_fd` (a path from AT_FDCWD), opened for
+// reading. One of the user's own made under an odd umask (0477 makes 0300)
+// first gets the owner's bits back, and no others: it is found without them
+// (O_PATH), but fchmod refuses such a descriptor, hence /proc.
+UniqueFd open_directory_at(int parent_fd, const std::string& name, int flags = 0) {
+    UniqueFd found(openat(parent_fd, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | flags));
+    if (!found) return found;
+    struct stat status;
+    if (fstat(found.get(), &status) == 0 && status.st_uid == geteuid() && (status.st_mode & 0700) != 0700)
+        chmod(("/proc/self/fd/" + std::to_string(found.get())).c_str(), (status.st_mode & 07777) | 0700);
+    return UniqueFd(openat(found.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 std::shared_ptr<NamespaceDirectory> checked(UniqueFd fd, const std::string& path, bool shared, Refusal& refusal) {
     struct stat status;
     if (fstat(fd.get(), &status) != 0) return refusal.refuse(win32_error_from_errno(errno), path, std::strerror(errno));
     std::string why = unsafe_because(status, shared, geteuid());
     if (!why.empty()) return refusal.refuse(ERROR_ACCESS_DENIED, path, why);
-    if (!shared && (status.st_mode & 0700) != 0700) fchmod(fd.get(), 0700);  // made under an odd umask
     return std::make_shared<NamespaceDirectory>(std::move(fd), geteuid(), path, status);
 }
 
 std::shared_ptr<NamespaceDirectory> open_shared(const std::string& path, Refusal& refusal) {
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd = open_directory_at(AT_FDCWD, path);
     if (!fd) return refusal.refuse(win32_error_from_errno(errno), path, std::strerror(errno));
     return checked(std::move(fd), path, true, refusal);
 }
 
 // Makes the directory `name` in `parent` with mode 0700, or finds it made.
 // mkdir can only take bits away from 0700, so it is never open to others;
-// `checked` puts back those of the owner's that an odd umask took.
+// `open_directory_at` puts back those of the owner's that an odd umask took.
 int make_private_directory(int parent_fd, const std::string& name) {
     return mkdirat(parent_fd, name.c_str(), 0700) == 0 || errno == EEXIST ? 0 : errno;
 }
@@ -91,10 +103,10 @@ int make_private_directory(int parent_fd, const std::string& name) {
 std::shared_ptr<NamespaceDirectory> open_private(const std::string& parent, const std::string& name,
                                                  Refusal& refusal) {
     std::string path = parent + "/" + name;
-    UniqueFd parent_fd(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd parent_fd = open_directory_at(AT_FDCWD, parent);
     if (!parent_fd) return refusal.refuse(win32_error_from_errno(errno), parent, std::strerror(errno));
     for (bool made = false;; made = true) {
-        UniqueFd fd(openat(parent_fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd fd = open_directory_at(parent_fd.get(), name, O_NOFOLLOW);
         if (fd) return checked(std::move(fd), path, false, refusal);
         if (errno != ENOENT || made) {
             // Whatever stands there instead of a directory, a link say, was planted.
@@ -110,7 +122,7 @@ std::shared_ptr<NamespaceDirectory> open_private(const std::string& parent, cons
 // closed to others, as it should; else "".
 std::string usable_runtime_directory(const std::string& path) {
     if (path[0] != '/') return "";
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd = open_directory_at(AT_FDCWD, path);
     Refusal unusable;
     return fd && checked(std::move(fd), path, false, unusable) ? path : "";
 }
@@ -154,7 +166,7 @@ void forget_namespace_directories() {
 }
 
 std::string namespace_problems() {
-    std::string problems = pid_namespace_problem();
+    std::string problems = last_refusal();
     for (bool global : {false, true}) {
         Refusal refusal;
         if (!open_directory(environment("TRILOX_NAMESPACE_DIR"), environment("XDG_RUNTIME_DIR"), global, refusal))

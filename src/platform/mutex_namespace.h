@@ -22,6 +22,7 @@ public:
         : fd_(std::move(fd)), user_(user), path_(std::move(path)), device_(status.st_dev), inode_(status.st_ino) {}
     int fd() const { return fd_.get(); }
     uid_t user() const { return user_; }  // whose mutex files are ours to use
+    const std::string& path() const { return path_; }
     // Whether its path still leads to it, and not to one made in its place.
     bool still_at_its_path() const;
 

@@ -1,4 +1,5 @@
-// CreateMutexA, OpenMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle.
+// CreateMutexA, OpenMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle
+// of this copy of the platform.
 //
 // A named mutex is a file in its namespace directory that only its owner can
 // open (mode 0600). It lives while a handle to it is open anywhere: each
@@ -21,10 +22,13 @@
 // The name goes with the last handle: at its CloseHandle, at the exit of the
 // process that has it, or, after a crash, when the next opener finds the
 // file dead.
+#include "platform/named_mutex.h"
+
 #include "platform/handle_table.h"
 #include "platform/mutex_name.h"
 #include "platform/mutex_namespace.h"
 #include "platform/posix_error.h"
+#include "platform/refusal.h"
 #include "platform/win32.h"
 
 #include <fcntl.h>
@@ -38,6 +42,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <new>
 
 namespace {
@@ -48,6 +54,14 @@ constexpr std::chrono::milliseconds kRetryFor(1000);
 HANDLE fail(DWORD error) {
     SetLastError(error);
     return nullptr;
+}
+
+// Notes why the mutex `name` was refused: `what` failed with `error`.
+DWORD refused(const MutexName& name, const std::string& what, int error) {
+    std::string why = what + ": " + std::strerror(error);
+    if (error == EMFILE) why += " (mutexes leave the host the last eighth of its descriptors)";
+    note_refusal(name.name, why);
+    return win32_error_from_errno(error);
 }
 
 enum class Outcome {
@@ -88,6 +102,21 @@ int leaving_room_for_host(int fd) {
     return -1;
 }
 
+// Each mutex takes a mapping, and a process may have vm.max_map_count of
+// them: mutexes leave the host the last eighth, for its own malloc and mmap.
+// No system sets the limit near a thousand; past that it is read each time,
+// as it may change.
+bool room_for_another_mapping(const MutexName& name) {
+    std::size_t mapped = handle_table().mapped(), limit = 65530;
+    if (mapped < 1024) return true;
+    std::ifstream("/proc/sys/vm/max_map_count") >> limit;
+    if (mapped < limit - limit / 8) return true;
+    note_refusal(name.name, "this process maps " + std::to_string(mapped) +
+                                " mutexes already; the last eighth of the mappings a process may have "
+                                "(vm.max_map_count) is left to the host");
+    return false;
+}
+
 // The mutex file `file_name`, as found; O_NONBLOCK: a FIFO planted under
 // the name must not hang us.
 int open_mutex_file(const NamespaceDirectory& directory, const std::string& file_name) {
@@ -100,12 +129,13 @@ Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, cons
     if (!fd && errno == ENOENT) return Outcome::missing;
     struct stat status;
     if (!fd || fstat(fd.get(), &status) != 0) {
-        error = win32_error_from_errno(errno);
+        error = refused(name, "cannot open its file in " + directory->path(), errno);
         return Outcome::done;
     }
     MutexObject* known = handle_table().find_object(status);
     if (known && known->name != name.name) {
-        error = ERROR_INVALID_HANDLE;  // another mutex's file, as a hash collision would give
+        note_refusal(name.name, "its file holds another mutex whose long name has the same hash");
+        error = ERROR_INVALID_HANDLE;
         return Outcome::done;
     }
     if (known && known->handles > 0) {  // our own flock keeps the name
@@ -121,19 +151,21 @@ Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, cons
         // looking again would find it unchanged.
         if (still_named(*directory, name.file_name, FileId(status.st_dev, status.st_ino)) &&
             unlinkat(directory->fd(), name.file_name.c_str(), 0) != 0 && errno != ENOENT) {
-            error = win32_error_from_errno(errno);
+            error = refused(name, "cannot remove the file a dead process left in " + directory->path(), errno);
             return Outcome::done;
         }
         return Outcome::again;
     }
     // Someone else's living mutex by this name: theirs, as on Windows.
     if (status.st_uid != directory->user()) {
+        note_refusal(name.name, "uid " + std::to_string(status.st_uid) + " has it open in " + directory->path() +
+                                    "; a name is its maker's while any process has it");
         error = ERROR_ACCESS_DENIED;
         return Outcome::done;
     }
     if (errno != EWOULDBLOCK || flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) return Outcome::again;  // someone is removing the name
-        error = win32_error_from_errno(errno);
+        error = refused(name, "cannot lock its file in " + directory->path(), errno);
         return Outcome::done;
     }
     if (!still_named(*directory, name.file_name, FileId(status.st_dev, status.st_ino))) return Outcome::again;
@@ -141,6 +173,10 @@ Outcome open_existing(const std::shared_ptr<NamespaceDirectory>& directory, cons
     if (known) {  // still mapped, as a thread of ours holds it
         known->file = std::move(fd);
         object = known;
+        return Outcome::done;
+    }
+    if (!room_for_another_mapping(name)) {
+        error = ERROR_NOT_ENOUGH_QUOTA;
         return Outcome::done;
     }
     SharedMutexMapping shared = map_shared_mutex(fd.get(), status.st_size, name.name, error);
@@ -159,7 +195,8 @@ MutexObject* create_in_file(std::shared_ptr<NamespaceDirectory> directory, const
                             UniqueFd fd, BOOL initial_owner, DWORD& error) {
     struct stat status;
     SharedMutexMapping shared;
-    if (fstat(fd.get(), &status) != 0) error = win32_error_from_errno(errno);
+    if (!room_for_another_mapping(name)) error = ERROR_NOT_ENOUGH_QUOTA;
+    else if (fstat(fd.get(), &status) != 0) error = refused(name, "cannot read its new file", errno);
     else shared = create_shared_mutex(fd.get(), name.name, error);
     if (!shared) return nullptr;
     MutexObject& object = handle_table().add_object(std::make_unique<MutexObject>(
@@ -173,7 +210,7 @@ Outcome create_new(const std::shared_ptr<NamespaceDirectory>& directory, const M
     UniqueFd fd(leaving_room_for_host(openat(directory->fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)));
     // Whatever the umask, the owner's other processes must be able to open it.
     if (!fd || fchmod(fd.get(), 0600) != 0 || flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
-        error = win32_error_from_errno(errno);
+        error = refused(name, "cannot make its file in " + directory->path(), errno);
         return Outcome::done;
     }
     char path[32];
@@ -189,7 +226,7 @@ Outcome create_new(const std::shared_ptr<NamespaceDirectory>& directory, const M
     handle_table().let_go(*object);
     object = nullptr;
     if (link_error == EEXIST) return Outcome::again;  // made meanwhile by another process: open theirs
-    error = win32_error_from_errno(link_error);
+    error = refused(name, "cannot name its file in " + directory->path(), link_error);
     return Outcome::done;
 }
 
@@ -197,7 +234,7 @@ Outcome create_new(const std::shared_ptr<NamespaceDirectory>& directory, const M
 MutexObject* create_unnamed(BOOL initial_owner, DWORD& error) {
     UniqueFd fd(leaving_room_for_host(memfd_create("trilox mutex", MFD_CLOEXEC)));
     if (!fd) {
-        error = win32_error_from_errno(errno);
+        error = refused(MutexName(), "cannot make its file", errno);
         return nullptr;
     }
     return create_in_file(nullptr, MutexName(), std::move(fd), initial_owner, error);
@@ -247,6 +284,8 @@ MutexObject* open_named(const char* name, bool* created, BOOL initial_owner, DWO
             timespec pause{0, 100000};
             nanosleep(&pause, nullptr);
         } else {
+            note_refusal(parsed.name, "its file in " + directory->path() +
+                                          " was being removed or made by another process for a second");
             error = ERROR_ACCESS_DENIED;
             return nullptr;
         }
@@ -267,18 +306,21 @@ bool died_elsewhere(const MutexObject& object) {
 // Whether the calling thread may take one more hold. At the limit, the holds
 // of mutexes that died elsewhere meanwhile are given up first: as on Windows,
 // a hold goes with its mutex, and no one can see these any more.
-bool room_for_another_hold() {
+bool room_for_another_hold(const std::string& name) {
     if (may_hold_another()) return true;
     handle_table().give_up_dead_holds(died_elsewhere);
-    return may_hold_another();
+    if (may_hold_another()) return true;
+    note_refusal(name, "the calling thread holds 2,000 mutexes, as many as a thread may hold");
+    return false;
 }
 
 }  // namespace
 
-extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
+HANDLE create_mutex(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR name) {
     try {
         std::lock_guard<std::mutex> guard(process_lock());
-        if (initial_owner && !room_for_another_hold()) return fail(ERROR_NOT_ENOUGH_QUOTA);
+        forget_refusal();
+        if (initial_owner && !room_for_another_hold(name ? name : "")) return fail(ERROR_NOT_ENOUGH_QUOTA);
         handle_table().reserve();
         bool created = false;
         DWORD error = ERROR_SUCCESS;
@@ -291,9 +333,10 @@ extern "C" HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCSTR
     }
 }
 
-extern "C" HANDLE OpenMutexA(DWORD, BOOL, LPCSTR name) {
+HANDLE open_mutex(DWORD, BOOL, LPCSTR name) {
     try {
         std::lock_guard<std::mutex> guard(process_lock());
+        forget_refusal();
         handle_table().reserve();
         DWORD error;
         MutexObject* object = open_named(name ? name : "", nullptr, FALSE, error);
@@ -303,7 +346,7 @@ extern "C" HANDLE OpenMutexA(DWORD, BOOL, LPCSTR name) {
     }
 }
 
-extern "C" DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+DWORD wait_for_single_object(HANDLE handle, DWORD milliseconds) {
     MutexObject* object;
     {
         std::lock_guard<std::mutex> guard(process_lock());
@@ -312,7 +355,7 @@ extern "C" DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        if (!object->held_by_caller() && !room_for_another_hold()) {
+        if (!object->held_by_caller() && !room_for_another_hold(object->name)) {
             SetLastError(ERROR_NOT_ENOUGH_QUOTA);
             return WAIT_FAILED;
         }
@@ -326,7 +369,7 @@ extern "C" DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return result;
 }
 
-extern "C" BOOL ReleaseMutex(HANDLE handle) {
+BOOL release_mutex(HANDLE handle) {
     std::lock_guard<std::mutex> guard(process_lock());
     MutexObject* object = handle_table().object_of(handle);
     if (!object) {
@@ -343,7 +386,7 @@ extern "C" BOOL ReleaseMutex(HANDLE handle) {
     return TRUE;
 }
 
-extern "C" BOOL CloseHandle(HANDLE handle) {
+BOOL close_handle(HANDLE handle) {
     std::lock_guard<std::mutex> guard(process_lock());
     MutexObject* object = handle_table().remove_handle(handle);
     if (!object) {

@@ -13,7 +13,3 @@ std::uint64_t current_pid_namespace();
 // Notes that the mutex `name`, made in namespace `made_in`, was refused to
 // this process, of namespace `here`.
 void note_refused_for_pid_namespace(const std::string& name, std::uint64_t made_in, std::uint64_t here);
-
-// Why the last mutex refused so was refused, one line for a person to read;
-// "" if none was.
-std::string pid_namespace_problem();

@@ -9,6 +9,10 @@
 #include <memory>
 #include <string_view>
 
+// How processes take a mutex. Files of another format are never shared: a
+// process refuses them.
+#define TRILOX_MUTEX_FORMAT "trilox mutex 4"
+
 struct SharedMutex;
 
 struct SharedMutexUnmapper {

@@ -3,7 +3,10 @@
 #include "platform_test.h"
 
 #include "platform/mutex_namespace.h"
+#include "support/descriptor_limit.h"
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -109,6 +112,23 @@ TEST_F(NamespaceTest, UsersKeepToTheirOwnMutexes) {
     EXPECT_EQ(create_error("mine"), ERROR_ALREADY_EXISTS);
 }
 
+// Directories made under an odd umask (0477 gives 0300) lacked the owner's
+// read bit: that process and every later one of the user refused them. Root
+// reads any directory, so nobody plays the user then.
+TEST_F(NamespaceTest, AnOddUmaskLeavesTheDirectoriesUsable) {
+    ASSERT_EQ(chmod(temporary_.c_str(), 0755) | chmod(namespace_.c_str(), 01777), 0);
+    setenv("TRILOX_NAMESPACE_DIR", (namespace_ + "/made").c_str(), 1);  // made by the layer
+    pid_t child = fork();
+    if (child == 0) {
+        bool user = geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0);
+        umask(0477);
+        _exit(user && create_error("Global\\g") == ERROR_SUCCESS && create_error("l") == ERROR_SUCCESS ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+}
+
 // Local names go to the user's runtime directory when it is theirs and
 // private, so that no one else can take their place by making a directory.
 TEST_F(NamespaceTest, LocalNamesLiveInTheUsersRuntimeDirectory) {
@@ -137,4 +157,40 @@ TEST_F(NamespaceTest, ARefusedDirectoryLeavesAReason) {
     EXPECT_EQ(namespace_problems(), "");  // which makes the local directory
     ASSERT_EQ(chmod(local_directory().c_str(), 0755), 0);
     EXPECT_EQ(namespace_problems(), "local names: " + local_directory() + ": is open to other users (mode 0755)\n");
+}
+
+// A file refused leaves its reason too. Each case runs in a forked child,
+// which starts with no handles and so opens the file afresh.
+TEST_F(NamespaceTest, ARefusedFileLeavesAReason) {
+    auto in_child = [](auto refused, const std::string& reason) {
+        pid_t child = fork();
+        if (child == 0) _exit(refused() && namespace_problems().find(reason) != std::string::npos ? 0 : 1);
+        int status = -1;
+        waitpid(child, &status, 0);
+        return status == 0;
+    };
+    CreateMutexA(nullptr, FALSE, "old");
+    std::ofstream(local_directory() + "/old", std::ios::in | std::ios::out) << "trilox mutex 3";
+    EXPECT_TRUE(in_child([] { return !OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "old"); },
+                         "mutex \"old\": its file is of format \"trilox mutex 3\", not \"trilox mutex 4\""));
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount in a mount namespace of its own";
+
+    auto in_own_mounts = [&](const char* source, const std::string& target, unsigned long flags) {
+        return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+               mount(source, target.c_str(), "tmpfs", flags, nullptr) == 0;
+    };
+    EXPECT_TRUE(in_child([&] { return in_own_mounts("tmpfs", namespace_, MS_RDONLY) && !CreateMutexA(nullptr, FALSE, "Global\\g"); },
+                         "mutex \"g\": cannot make its file in " + namespace_ + ": Read-only file system"));
+    // Mutexes leave the host the last eighth of the mappings a process may have.
+    DescriptorLimit limit(4096);
+    if (!limit.set()) GTEST_SKIP() << "needs 4,096 descriptors; the hard limit is " << limit.hard();
+    std::ofstream(temporary_ + "/max_map_count") << 2000;
+    EXPECT_TRUE(in_child(
+        [&] {
+            int made = 0;
+            if (in_own_mounts((temporary_ + "/max_map_count").c_str(), "/proc/sys/vm/max_map_count", MS_BIND))
+                while (made < 2000 && CreateMutexA(nullptr, FALSE, ("m" + std::to_string(made)).c_str())) ++made;
+            return made == 1750;  // a child starts with no mutex of its parent
+        },
+        "the last eighth of the mappings a process may have (vm.max_map_count) is left to the host"));
 }

@@ -53,6 +53,44 @@ TEST_F(OwnershipTest, AnInfiniteWaitLastsUntilTheRelease) {
     EXPECT_EQ(waiter.receive().value, WAIT_OBJECT_0);
 }
 
+// A release, or the end of the holder, hands the mutex to a thread that waits
+// for it, before any later request: the releaser asking again at once gets 0.
+TEST_F(OwnershipTest, AReleasedOrAbandonedMutexGoesToItsWaiter) {
+    HANDLE mine = CreateMutexA(nullptr, TRUE, "m");
+    Helper waiter;
+    std::uintptr_t theirs = waiter.open("m").value;
+    for (DWORD limit : {INFINITE, DWORD(10000)}) {
+        waiter.send(Helper::command("wait", theirs, limit));
+        EXPECT_FALSE(waiter.answered_within(100));
+        EXPECT_TRUE(ReleaseMutex(mine));
+        EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_TIMEOUT) << limit;
+        EXPECT_EQ(waiter.receive().value, WAIT_OBJECT_0);
+        EXPECT_EQ(waiter.release(theirs).value, TRUE);
+        EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0);
+    }
+    EXPECT_TRUE(ReleaseMutex(mine));
+    std::thread([&] {
+        EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0);
+        waiter.send(Helper::command("wait", theirs, INFINITE));
+        EXPECT_FALSE(waiter.answered_within(100));
+    }).join();  // it ends holding the mutex
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(waiter.receive().value, WAIT_ABANDONED);
+}
+
+// Kernels before Linux 5.14 cannot wait for it until a monotonic deadline: a
+// time-limited wait there still ends on time, and still takes the mutex.
+TEST_F(OwnershipTest, ATimeLimitedWaitServesOnOlderKernels) {
+    HANDLE mine = CreateMutexA(nullptr, TRUE, "m");
+    Helper old = Helper::without_futex_lock_pi2();
+    std::uintptr_t theirs = old.open("m").value;
+    EXPECT_EQ(old.wait(theirs, 50).value, WAIT_TIMEOUT);
+    old.send(Helper::command("wait", theirs, 10000));
+    EXPECT_FALSE(old.answered_within(100));
+    EXPECT_TRUE(ReleaseMutex(mine));
+    EXPECT_EQ(old.receive().value, WAIT_OBJECT_0);
+}
+
 TEST_F(OwnershipTest, AThreadThatEndsHoldingItAbandonsIt) {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, "m");
     std::thread([&] {

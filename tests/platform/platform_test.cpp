@@ -56,6 +56,11 @@ Helper Helper::sandboxed() {
     return Helper(argv);
 }
 
+Helper Helper::without_futex_lock_pi2() {
+    char* argv[] = {const_cast<char*>(TRILOX_MUTEX_HELPER), const_cast<char*>("--without-futex-lock-pi2"), nullptr};
+    return Helper(argv);
+}
+
 void Helper::start(char* const argv[]) {
     int to[2], from[2];
     if (pipe2(to, O_CLOEXEC) != 0 || pipe2(from, O_CLOEXEC) != 0) {

@@ -40,6 +40,8 @@ public:
     Helper(uid_t user, const std::string& program);
     // In a PID namespace of its own, as in a sandbox (as root).
     static Helper sandboxed();
+    // On a kernel without FUTEX_LOCK_PI2, as before Linux 5.14.
+    static Helper without_futex_lock_pi2();
     ~Helper();
     Reply create(const std::string& name) { return call("create " + name); }
     Reply open(const std::string& name) { return call("open " + name); }

@@ -5,13 +5,16 @@
 #include "support/module_library.h"
 #include "support/scratch_directory.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -119,6 +122,53 @@ TEST_F(Instances, AForkedChildStartsWithNoCreatedMutexes) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(ResultOf(Call(id, {"Delete", "n"})), "1");
     EXPECT_EQ(module_.saori_unload(id), 1);
+}
+
+// Copies of the module loaded from two files, as two ghosts that each ship
+// one, share the process's mutexes, holds and handles, as copies of the DLL
+// share kernel32; each keeps its own registry. One copy giving up its last
+// handle to a mutex that the thread holds through the other must not unmap it.
+TEST_F(Instances, CopiesFromTwoFilesShareTheProcesssMutexes) {
+    fs::copy_file(TRILOX_MODULE_PATH, scratch_ / "trilox.so");
+    void* copy = dlopen((scratch_ / "trilox.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(copy, nullptr) << dlerror();
+    ASSERT_NE(copy, dlopen(TRILOX_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD));
+    auto copy_load = reinterpret_cast<ModuleLibrary::InstanceLoadFn>(dlsym(copy, "trilox_saori_load"));
+    auto copy_request = reinterpret_cast<ModuleLibrary::InstanceRequestFn>(dlsym(copy, "trilox_saori_request"));
+    auto call_copy = [&](long id, const std::vector<std::string>& arguments) {
+        std::string text = ExecuteRequestText(arguments);
+        long len = static_cast<long>(text.size());
+        char* reply = copy_request(id, static_cast<char*>(Block(text)), &len);
+        std::string result = ResultOf(std::string(reply, static_cast<std::size_t>(len)));
+        std::free(reply);
+        return result;
+    };
+    int made[2];
+    ASSERT_EQ(pipe(made), 0);
+    pid_t other = fork();
+    if (other == 0) {  // names another process made, and keeps
+        long id = Load(scratch_.string() + "/");
+        for (int i = 0; i < 8; ++i) Call(id, {"Create", "i" + std::to_string(i)});
+        close(made[1]);
+        pause();
+    }
+    close(made[1]);
+    char end;
+    ASSERT_EQ(read(made[0], &end, 1), 0);
+    long a = Load(scratch_.string() + "/"), b = copy_load(static_cast<char*>(Block(scratch_.string() + "/")), 0);
+    EXPECT_EQ(ResultOf(Call(a, {"Create", "x"})), "1");
+    EXPECT_EQ(ResultOf(Call(a, {"Lock", "x"})), "1");
+    EXPECT_EQ(call_copy(b, {"Lock", "x"}), "1");
+    Call(a, {"Unlock", "x"});
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(ResultOf(Call(a, {"isLocked", "i" + std::to_string(i)})), "0");
+    EXPECT_EQ(ResultOf(Call(a, {"Lock", "i0"})), "1");
+    Call(a, {"Unlock", "x"});  // the second hold, taken through the copy
+    std::thread([&] { EXPECT_EQ(call_copy(b, {"Lock", "x"}), "1"); }).join();
+    EXPECT_EQ(call_copy(b, {"Create", "x"}), "0");
+    EXPECT_EQ(call_copy(b, {"Delete", "x"}), "0");  // not in the copy's registry
+    EXPECT_EQ(ResultOf(Call(a, {"Delete", "x"})), "1");
+    kill(other, SIGKILL);
+    waitpid(other, nullptr, 0);
 }
 
 // Past the holds a thread may have, Lock and Wait fail: never an answer that

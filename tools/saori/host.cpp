@@ -5,6 +5,10 @@
 #include <cstring>
 #include <filesystem>
 
+#ifndef _WIN32
+#include "platform/process_platform.h"
+#endif
+
 namespace {
 
 HGLOBAL CopyToBlock(const std::string& text) {
@@ -146,6 +150,19 @@ std::string SaoriHost::Request(const std::string& text) {
     std::string response(static_cast<const char*>(reply), static_cast<std::size_t>(len));
     GlobalFree(reply);
     return response;
+}
+
+std::string SaoriHost::Problems() const {
+#ifndef _WIN32
+    auto find = Find<const Platform* (*)()>("trilox_platform");
+    const Platform* platform = find ? find() : nullptr;
+    if (platform && std::strcmp(platform->format, trilox_platform()->format) == 0) {
+        std::string text(platform->problems(nullptr, 0), '\0');
+        platform->problems(text.data(), text.size() + 1);
+        return text;
+    }
+#endif
+    return "";
 }
 
 int SaoriHost::RequestStatus(const std::string& text) {

@@ -39,6 +39,9 @@ public:
     // the module object through kSaori.
     void Load(const std::string& directory);
     void Unload();
+    // Why the module's mutexes cannot be had now, a line for each reason, as
+    // trilox tells it; "" from other modules.
+    std::string Problems() const;
     // The directory of the module file that was loaded, ending in a separator.
     const std::string& ModuleDirectory() const { return module_directory_; }
 

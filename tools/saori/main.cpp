@@ -14,8 +14,6 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#else
-#include "platform/mutex_namespace.h"
 #endif
 
 namespace {
@@ -55,11 +53,9 @@ int Call(SaoriHost& host, std::vector<std::string> arguments, const std::string&
         arguments.erase(arguments.begin());
     std::string response = host.Request(ExecuteRequestText(arguments));
     Write(heading + (result_only ? ResultOf(response) + "\n" : response));
-#ifndef _WIN32
-    // A mutex that cannot be had may be a directory that cannot be used: say why.
+    // A mutex that cannot be had may be a directory or a file that cannot be used: say why.
     if (ExitStatusOf(response) == 2)
-        std::fputs(namespace_problems().c_str(), stderr);
-#endif
+        std::fputs(host.Problems().c_str(), stderr);
     return ExitStatusOf(response);
 }
 
