@@ -30,7 +30,7 @@ from hosts import NativeSide, WindowsSide  # noqa: E402
 from scenario import LONG_WAIT, generate, is_valid  # noqa: E402
 from world import World, mutex_key  # noqa: E402
 
-BLOCKED_SECONDS = 0.15  # a long Wait not answered on either side by then is blocked on both
+BLOCKED_SECONDS = 0.1  # a long Wait not answered on either side by then (or 3 round trips) is blocked
 GRACE_SECONDS = 0.5  # for a long Wait's answer once its mutex has been let go of
 LATE_SECONDS = 3  # for one side's answer once the other side's has come
 
@@ -81,16 +81,15 @@ class Differential:
         self.last_excluded, self.last_handed_over = Counter(), Counter()
         world = World(self.sides[0].sandboxes)
         hosts = [{}, {}]
-        answers, pending = [None] * len(steps), {}  # pending: (slot, thread) -> index of its long Wait
+        answers = [None] * len(steps)
         for side in self.sides:
             side.begin_scenario()
         try:
             start = 0
             while start < len(steps):
-                waited = {mutex_key(steps[index].name) for index in pending.values()}
                 end = next((j for j in range(start + 1, len(steps))
-                            if not steps[j].together or mutex_key(steps[j].name) not in waited), len(steps))
-                self.take(world, hosts, steps, range(start, end), answers, pending)
+                            if not steps[j].together or not world.waited(steps[j])), len(steps))
+                self.take(world, hosts, steps, range(start, end), answers)
                 start = end
             return answers
         except Mismatch as mismatch:
@@ -104,7 +103,7 @@ class Differential:
                 side.end_scenario()
             self.last_world = world
 
-    def take(self, world, hosts, steps, group, answers, pending):
+    def take(self, world, hosts, steps, group, answers):
         """The group's steps: one, or a release and a step sent in one write with it."""
         step = steps[group[0]]
         if step.action == "start":
@@ -118,43 +117,50 @@ class Differential:
             for side, side_hosts in zip(self.sides, hosts):
                 side.settle(side_hosts.values())
             world.ended(step.slot, step.action)
-            for waiter in [waiter for waiter in pending if waiter[0] == step.slot]:
-                del pending[waiter]
             if native != windows:
                 raise Mismatch(group[0], native, windows)
         else:
-            frees = self.send(world, hosts, steps, group, answers, pending)
+            frees = self.send(world, hosts, steps, group, answers)
         # A mutex let go of goes to its waiter inside the release.
-        for (slot, thread), index in list(pending.items()):
-            let_go = mutex_key(steps[index].name) in frees
+        for (slot, thread), (index, key) in list(world.pending.items()):
+            let_go = key in frees
             got = both_answers([side_hosts[slot] for side_hosts in hosts], thread, GRACE_SECONDS if let_go else 0)
             if got[0] is not None:
-                del pending[slot, thread]
+                del world.pending[slot, thread]
                 self.compare(world, index, steps[index], got, answers, after=group[-1])
                 self.last_handed_over[step.action] += let_go and b"\r\nResult: 1\r\n" in got[0]
 
-    def send(self, world, hosts, steps, group, answers, pending):
+    def send(self, world, hosts, steps, group, answers):
         """Sends the group's steps, in one write a side, and compares their answers; the mutexes
         they let go of."""
         sent, frees, lines = [], set(), [[], []]
         for index in group:
             step = steps[index]
-            if held_back(world, steps, step, pending, frees):
+            if world.held_back(step, frees):
                 continue
             difference = next((d for d in self.differences if step.is_command() and d.applies(world, step)), None)
             frees |= world.frees(step)
             for side_lines in lines[:1 if difference else 2]:
                 side_lines.append(step.line())
             sent.append((index, step, difference))
+        round_trip = 0
         for side_hosts, side_lines in zip(hosts, lines):
             if side_lines:
-                side_hosts[steps[group[0]].slot].send(b"\n".join(side_lines))
+                # A long Wait's process and thread are up first, or a Windows process starting under
+                # load could begin the Wait after its mutex is let go of; a round trip then tells how
+                # long the Wait may take to block.
+                if sent[0][1].action == LONG_WAIT:
+                    side_hosts[sent[0][1].slot].ready(sent[0][1].thread)
+                    began = time.monotonic()
+                    side_hosts[sent[0][1].slot].ready(sent[0][1].thread)
+                    round_trip = max(round_trip, time.monotonic() - began)
+                side_hosts[sent[0][1].slot].send(b"\n".join(side_lines))
         for index, step, difference in sent:
             acting = [side_hosts[step.slot] for side_hosts in hosts[:1 if difference else 2]]
             if step.action == LONG_WAIT and not difference:
-                got = both_answers(acting, step.thread, BLOCKED_SECONDS)
+                got = both_answers(acting, step.thread, max(BLOCKED_SECONDS, 3 * round_trip))
                 if got[0] is None:
-                    pending[step.slot, step.thread] = index
+                    world.pending[step.slot, step.thread] = index, mutex_key(step.name)
                     continue
             else:
                 got = [host.answer(step.thread if step.is_command() else b"") for host in acting]
@@ -212,17 +218,6 @@ class Differential:
             if not smaller:
                 return steps
             steps = smaller
-
-
-def held_back(world, steps, step, pending, frees):
-    """Whether the step goes to neither side: a step of a thread whose long Wait is pending would
-    wait behind it; of two long Waits for one mutex, which is handed it is not defined; a Delete by
-    the holder while a thread of its process waits closes the handle that the wait may be on, and
-    what the wait then does is not defined either."""
-    waits = {(slot, mutex_key(steps[index].name)) for (slot, _), index in pending.items()}
-    key = mutex_key(step.name)
-    return ((step.slot, step.thread) in pending or step.action == LONG_WAIT and key in {k for _, k in waits}
-            or step.action == "Delete" and (step.slot, key) in waits and world.holds(step) and key not in frees)
 
 
 def both_answers(hosts, thread, seconds):

@@ -69,6 +69,11 @@ class Host:
         self.output = body[end + len(end_mark):]
         return True
 
+    def ready(self, thread=b""):
+        """Returns once the process and its thread run, after a round trip that changes nothing."""
+        self.send(b"@%s\t%s" % (thread, SETTLE_REQUEST) if thread else SETTLE_REQUEST)
+        self.answer(thread)
+
     def end(self):
         """Ends the process as a host ends, its input closed; b"" or what went wrong."""
         self.process.stdin.close()
@@ -140,6 +145,8 @@ class WindowsSide:
         self.wineserver = os.path.join(os.path.dirname(wine), "wineserver")
         self.command = [wine, os.path.join(build_dir, "saori.exe"), os.path.join(build_dir, "trilox.dll"), "repl"]
         subprocess.run([self.wineserver, "-p"])  # exits at once if one is running
+        # The session's first process starts its services, under QEMU for seconds: not in a step.
+        subprocess.run(self.command[:3] + ["version"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
         subprocess.run([self.wineserver, "-k"])
@@ -163,5 +170,4 @@ class WindowsSide:
         """
         host = next(iter(hosts), None)
         for _ in range(2 if host else 0):
-            host.send(SETTLE_REQUEST)
-            host.answer()
+            host.ready()

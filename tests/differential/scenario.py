@@ -107,13 +107,13 @@ def hand_over(rng, slot, threads, live):
     Unlock, the end or ExitThread of its thread, the end or kill of its process. A step follows in
     the write of the release (after a process's end, next), whose answer is the same whether it
     runs before the release or after, since the waiter is handed the mutex inside the release."""
-    name, holder = rng.choice(NAMES), rng.choice(threads[slot])
+    name, holder = rng.choice(NAMES), rng.choice(threads[slot][1:] or threads[slot])
     waiters = [(other, thread) for other in sorted(live) for thread in threads[other][1:]
                if (other, thread) != (slot, holder)]
     if not waiters:
         return []
     waiter = rng.choice(waiters)
-    release = rng.choice(["Unlock", "Unlock"] + (THREAD_ENDS if holder else []) +
+    release = rng.choice(["Unlock"] + (THREAD_ENDS if holder else []) +
                          (["end", "kill"] if waiter[0] != slot else []))
     steps = [Step(slot, "Create", name), Step(slot, "Lock", name, thread=holder),
              Step(waiter[0], LONG_WAIT, name, thread=waiter[1])]

@@ -6,7 +6,7 @@ both: which process made each name's current mutex, and which thread holds it.
 
 import itertools
 
-from scenario import THREAD_ENDS
+from scenario import LONG_WAIT, THREAD_ENDS
 
 
 def mutex_key(name):
@@ -29,6 +29,8 @@ class World:
         self.namespace = {}  # process id -> its PID namespace
         self.maker = {}      # mutex key -> id of the process whose Create made it
         self.holder = {}     # mutex key -> [id of the holding process, of its thread, count of holds]
+        self.pending = {}    # (slot, thread) -> (index, mutex key) of its long Wait that has not answered
+        self.kept = set()    # keys of mutexes that only a pending Wait's handle keeps
         self.creators_left_holders = {"end": 0, "kill": 0}
 
     def start(self, slot, sandboxed):
@@ -40,6 +42,18 @@ class World:
         """Whether the step's name has a mutex made in another PID namespace than the actor's."""
         maker = self.maker.get(mutex_key(step.name))
         return maker is not None and self.namespace[maker] != self.namespace[self.process[step.slot]]
+
+    def waited(self, step):
+        return mutex_key(step.name) in {key for _, key in self.pending.values()}
+
+    def held_back(self, step, frees):
+        """Whether the step goes to neither side: a step of a thread whose long Wait is pending would
+        wait behind it; of two long Waits for one mutex, which is handed it is not defined; nor what
+        a wait does whose handle is closed, as Delete by the holder closes its process's."""
+        key = mutex_key(step.name)
+        waiting = [slot for (slot, _), (_, waited) in self.pending.items() if waited == key]
+        return ((step.slot, step.thread) in self.pending or step.action == LONG_WAIT and waiting or
+                step.action == "Delete" and step.slot in waiting and self.holds(step) and key not in frees)
 
     def thread_of(self, step):
         if (step.slot, step.thread) not in self.thread:
@@ -65,6 +79,7 @@ class World:
     def ended(self, slot, how):
         process = self.process.pop(slot)
         self.thread = {key: thread for key, thread in self.thread.items() if key[0] != slot}
+        self.pending = {waiter: wait for waiter, wait in self.pending.items() if waiter[0] != slot}
         for key in [key for key, maker in self.maker.items() if maker == process]:
             holder = self.holder.get(key)
             if holder and holder[0] != process:
@@ -72,8 +87,15 @@ class World:
             self.forget(key)
         for key in [key for key, holder in self.holder.items() if holder[0] == process]:
             del self.holder[key]
+        for key in list(self.kept):
+            self.forget(key)
 
     def forget(self, key):
+        """The maker's handle is closed: the mutex goes, unless a pending Wait's handle keeps it."""
+        if key in {key for _, key in self.pending.values()}:
+            self.kept.add(key)
+            return
+        self.kept.discard(key)
         self.maker.pop(key, None)
         self.holder.pop(key, None)
 
@@ -95,3 +117,5 @@ class World:
             self.holder[key][2] -= 1
             if not self.holder[key][2]:
                 del self.holder[key]
+        for key in list(self.kept):
+            self.forget(key)
