@@ -50,7 +50,7 @@ KNOWN_DIFFERENCES = [
         "pid-namespace",
         "Windows has no PID namespaces. Thread ids are per PID namespace, and a mutex shared "
         "across them could have two holders, so natively a process is refused, with 500, every "
-        "command on a mutex made by a live process of another PID namespace. Windows is not "
+        "command on a mutex made in another PID namespace. Windows is not "
         "sent the step, so both sides keep the same state.",
         World.other_namespace_made, b"SAORI/1.0 500 "),
 ]
@@ -323,7 +323,7 @@ def main():
     parser.add_argument("--shrink-seconds", type=float, default=120, help="time for shrinking the first mismatch")
     parser.add_argument("--require-cases", action="store_true",
                         help="fail unless the seeds end a creator, cleanly and killed, while another holds its "
-                        "mutex, and hand a long Wait its mutex on an Unlock, a thread's end and its ExitThread")
+                        "mutex, and hand a long Wait its mutex at an Unlock and at a thread's end or ExitThread")
     args = parser.parse_args()
     unknown = set(args.compare) - {d.name for d in KNOWN_DIFFERENCES}
     if unknown:
@@ -361,8 +361,8 @@ def main():
            differential.runs, time.monotonic() - began))
     print("differential: a creator ended while another process held its mutex: %(end)d cleanly, %(kill)d killed"
           % creators_left_holders)
-    print("differential: a long Wait was handed its mutex at %s" % ", ".join(
-        "%d %s" % (count, how) for how, count in handed_over.items()))
+    print("differential: a long Wait was handed its mutex: %s" % ", ".join(
+        "%s %d" % (how, count) for how, count in handed_over.items()))
     for difference in KNOWN_DIFFERENCES:
         state = ("%d steps native only" % excluded[difference.name]
                  if difference in differences else "compared (--compare)")
@@ -371,10 +371,10 @@ def main():
         print("differential: FAILED: seeds %s mismatch" % ", ".join(map(str, failed)))
         return 1
     if args.require_cases and 0 in list(creators_left_holders.values()) + [
-            handed_over[how] for how in ["Unlock", "end thread", "exit thread"]]:
+            handed_over["Unlock"], handed_over["end thread"] + handed_over["exit thread"]]:
         print("differential: FAILED: the seeds never end a creator both cleanly and killed while another "
-              "process holds its mutex, or never hand a long Wait its mutex at each of an Unlock, a thread's "
-              "end and its ExitThread; choose seeds that do")
+              "process holds its mutex, or never hand a long Wait its mutex at an Unlock or at a thread's "
+              "end or ExitThread; choose seeds that do")
         return 1
     return 0
 

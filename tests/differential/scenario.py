@@ -77,7 +77,7 @@ def generate(seed, length=40):
         elif len(live) >= 2 and rng.random() < 0.08:
             live.discard(slot)
             steps += creator_leaves_a_holder(rng, slot, sorted(live))
-        elif rng.random() < 0.05:
+        elif rng.random() < 0.09:
             steps += hand_over(rng, slot, threads, live)
         else:
             action = rng.choices(list(WEIGHTS), list(WEIGHTS.values()))[0]
@@ -113,7 +113,8 @@ def hand_over(rng, slot, threads, live):
     if not waiters:
         return []
     waiter = rng.choice(waiters)
-    release = rng.choice(["Unlock"] + (THREAD_ENDS if holder else []) +
+    # Unlock most: a request right after it is the quickest to come before the waiter.
+    release = rng.choice(["Unlock"] * 4 + (THREAD_ENDS if holder else []) +
                          (["end", "kill"] if waiter[0] != slot else []))
     steps = [Step(slot, "Create", name), Step(slot, "Lock", name, thread=holder),
              Step(waiter[0], LONG_WAIT, name, thread=waiter[1])]
@@ -123,7 +124,8 @@ def hand_over(rng, slot, threads, live):
         slot, holder = waiter[0], None
     else:
         steps.append(Step(slot, release, name if release == "Unlock" else b"", thread=holder))
-    actor = rng.choice([thread for thread in threads[slot] if (slot, thread) != waiter])
+    others = [thread for thread in threads[slot] if (slot, thread) != waiter]
+    actor = rng.choice(others + [holder] * (release == "Unlock"))
     # A Wait that another thread's Unlock may find waiting makes two waiters: which one the
     # mutex goes to is not defined.
     blocking = ["Wait 30"] if release != "Unlock" or actor == holder else []

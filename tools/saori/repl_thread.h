@@ -53,23 +53,22 @@ private:
     void Put(const std::string& text) { (void)!write(lines_[1], text.data(), static_cast<unsigned>(text.size())); }
 
     void Run() {
-        std::string line;
-        for (char byte; read(lines_[0], &byte, 1) == 1;) {
-            if (byte != '\n') {
-                line += byte;
-                continue;
-            }
-            if (line == "E")
-                return;
-            if (line == "X") {
+        std::string lines;
+        char buffer[4096];
+        for (int got; (got = static_cast<int>(read(lines_[0], buffer, sizeof buffer))) > 0;) {
+            lines.append(buffer, static_cast<std::size_t>(got));
+            for (std::size_t end; (end = lines.find('\n')) != std::string::npos; lines.erase(0, end + 1)) {
+                if (lines[0] == 'E')
+                    return;
+                if (lines[0] == 'X') {
 #ifdef _WIN32
-                ExitThread(0);
+                    ExitThread(0);
 #else
-                pthread_exit(nullptr);
+                    pthread_exit(nullptr);
 #endif
+                }
+                run_(lines.substr(1, end - 1));
             }
-            run_(line.substr(1));
-            line.clear();
         }
     }
 
