@@ -62,11 +62,11 @@ def show_name(name):
     return "%s (%s)" % (shown, name.hex(" ")) if not name.isascii() else shown
 
 
-def generate(seed, length=40):
-    """The scenario of `seed`: 2 or 3 processes of 1 to 3 threads, then `length` random steps."""
+def generate(seed, length=40, most_threads=3):
+    """The scenario of `seed`: 2 or 3 processes of 1 to `most_threads` threads, then `length` random steps."""
     rng = random.Random(seed)
     slots = rng.choice([2, 3])
-    threads = [THREADS[:rng.randint(1, 3)] for _ in range(slots)]
+    threads = [THREADS[:rng.randint(1, most_threads)] for _ in range(slots)]
     steps = [Step(slot, "start", sandboxed=rng.random() < 0.15) for slot in range(slots)]
     live = set(range(slots))
     while len(steps) < slots + length:
