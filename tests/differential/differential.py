@@ -348,7 +348,8 @@ def main():
             if mismatch and windows_process_died(mismatch):
                 # Seen only on a loaded machine: a Wine process gone at its first request. The
                 # oracle failed, not trilox; once again, and a second time is a failure.
-                print("differential: seed %d: a Windows process ended unexpectedly; running it again" % seed)
+                print("differential: seed %d: a Windows process ended unexpectedly at step %d (%s); running it "
+                      "again" % (seed, mismatch.index + 1, steps[mismatch.index]))
                 mismatch = differential.mismatch_of(steps)
             creators_left_holders.update(differential.last_world.creators_left_holders)
             excluded.update(differential.last_excluded)
