@@ -9,16 +9,18 @@ import tempfile
 import time
 
 ANSWER_SECONDS = 10  # no step waits longer than 30 ms by design; this is a hang
+END_OF_RESPONSE = b"\r\n\r\n"
 # A round trip to the wineserver that changes nothing: no mutex has the name.
 SETTLE_REQUEST = b"isLocked\ttrilox differential: settling"
 
 
 class Host:
-    """One `saori MODULE repl` process, fed a line at a time."""
+    """One `saori MODULE repl` process, fed lines; its answers sorted by the thread that gave them."""
 
     def __init__(self, command, env):
         self.process = subprocess.Popen(command, env=env, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.output, self.answers, self.ended = b"", {}, False
 
     def send(self, line):
         try:
@@ -27,20 +29,50 @@ class Host:
         except BrokenPipeError:
             pass  # it died: its answer says so
 
-    def answer(self, terminator):
-        """The bytes up to and with `terminator`, or what came with a note of the failure."""
-        data = b""
-        deadline = time.monotonic() + ANSWER_SECONDS
+    def answer(self, thread=b""):
+        """The thread's next answer, or what came with a note of the failure."""
+        answer = self.poll(thread, ANSWER_SECONDS)
+        if answer is None:
+            answer = self.output + (b"<the process ended>" if self.ended else
+                                    b"<no answer within %d s>" % ANSWER_SECONDS)
+        return answer
+
+    def poll(self, thread, seconds):
+        """The thread's next answer (a response, or a repl line of the main thread), None if none
+        comes within `seconds`."""
+        deadline = time.monotonic() + seconds
         fd = self.process.stdout.fileno()
-        while not data.endswith(terminator):
+        while not self.answers.get(thread):
             left = deadline - time.monotonic()
-            if left <= 0 or not select.select([fd], [], [], left)[0]:
-                return data + b"<no answer within %d s>" % ANSWER_SECONDS
+            if self.ended or not select.select([fd], [], [], max(left, 0))[0]:
+                return None
             chunk = os.read(fd, 65536)
-            if not chunk:
-                return data + b"<the process ended>"
-            data += chunk
-        return data
+            self.ended = not chunk
+            self.output += chunk
+            while self.output and self.sort_out():
+                pass
+        return self.answers[thread].pop(0)
+
+    def sort_out(self):
+        """Moves the first whole answer of the output to its thread's; False when there is none."""
+        thread, body = b"", self.output
+        if body.startswith(b"@"):
+            heading, newline, body = body.partition(b"\n")
+            if not newline:
+                return False
+            thread = heading[1:]
+        end_mark = b"\n" if body.startswith(b".") else END_OF_RESPONSE
+        end = body.find(end_mark)
+        if end < 0:
+            return False
+        self.answers.setdefault(thread, []).append(body[:end + len(end_mark)])
+        self.output = body[end + len(end_mark):]
+        return True
+
+    def ready(self, thread=b""):
+        """Returns once the process and its thread run, after a round trip that changes nothing."""
+        self.send(b"@%s\t%s" % (thread, SETTLE_REQUEST) if thread else SETTLE_REQUEST)
+        self.answer(thread)
 
     def end(self):
         """Ends the process as a host ends, its input closed; b"" or what went wrong."""
@@ -113,6 +145,8 @@ class WindowsSide:
         self.wineserver = os.path.join(os.path.dirname(wine), "wineserver")
         self.command = [wine, os.path.join(build_dir, "saori.exe"), os.path.join(build_dir, "trilox.dll"), "repl"]
         subprocess.run([self.wineserver, "-p"])  # exits at once if one is running
+        # The session's first process starts its services, under QEMU for seconds: not in a step.
+        subprocess.run(self.command[:3] + ["version"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
         subprocess.run([self.wineserver, "-k"])
@@ -136,5 +170,4 @@ class WindowsSide:
         """
         host = next(iter(hosts), None)
         for _ in range(2 if host else 0):
-            host.send(SETTLE_REQUEST)
-            host.answer(b"\r\n\r\n")
+            host.ready()

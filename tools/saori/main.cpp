@@ -1,9 +1,12 @@
 // saori: a command-line SAORI/1.0 host for people and tests.
 #include "host.h"
+#include "repl_thread.h"
 
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,20 +34,25 @@ const char kUsage[] =
     "repl: each line is one call, its words the arguments; a line with a tab\n"
     "is split at each tab instead, so that an argument may be empty or hold\n"
     "spaces. The line .unload unloads the module and .load loads it again,\n"
-    "within the same process; each answers with its own name on a line.\n";
+    "within the same process; each answers with its own name on a line.\n"
+    "A line @NAME CALL (or @NAME<TAB>CALL) runs CALL on the thread NAME, made\n"
+    "on first use; its answer follows a line @NAME. Calls on different threads\n"
+    "may overlap. The line .end @NAME has the thread return, .exit @NAME has it\n"
+    "call ExitThread (pthread_exit); each answers with itself on a line once\n"
+    "the thread is gone, and what it held is abandoned.\n";
 
 void Write(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
     std::fflush(stdout);
 }
 
-// Runs one call and prints its response (or its Result alone).
-int Call(SaoriHost& host, std::vector<std::string> arguments) {
+// Runs one call and prints its response (or its Result alone) after `heading`.
+int Call(SaoriHost& host, std::vector<std::string> arguments, const std::string& heading = "") {
     bool result_only = !arguments.empty() && arguments.front() == "--result";
     if (result_only)
         arguments.erase(arguments.begin());
     std::string response = host.Request(ExecuteRequestText(arguments));
-    Write(result_only ? ResultOf(response) + "\n" : response);
+    Write(heading + (result_only ? ResultOf(response) + "\n" : response));
     // A mutex that cannot be had may be a directory or a file that cannot be used: say why.
     if (ExitStatusOf(response) == 2)
         std::fputs(host.Problems().c_str(), stderr);
@@ -68,10 +76,34 @@ std::vector<std::string> ArgumentsOf(const std::string& line) {
 
 int Repl(SaoriHost& host) {
     int status = 0;
+    std::map<std::string, std::unique_ptr<ReplThread>> threads;
     std::string line;
     while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        if (line.rfind(".end @", 0) == 0 || line.rfind(".exit @", 0) == 0) {
+            auto thread = threads.find(line.substr(line.find('@') + 1));
+            if (thread != threads.end()) {
+                thread->second->End(line[1] == 'x');
+                threads.erase(thread);
+            }
+            Write(line + "\n");
+            continue;
+        }
+        if (line.rfind('@', 0) == 0) {
+            std::size_t end = line.find_first_of(" \t");
+            std::string name = line.substr(1, end == std::string::npos ? end : end - 1);
+            std::unique_ptr<ReplThread>& thread = threads[name];
+            if (!thread) {
+                thread = std::make_unique<ReplThread>([&host, name](const std::string& call) {
+                    std::vector<std::string> arguments = ArgumentsOf(call);
+                    if (!arguments.empty())
+                        Call(host, arguments, "@" + name + "\n");
+                });
+            }
+            thread->Send(end == std::string::npos ? "" : line.substr(end + 1));
+            continue;
+        }
         if (line == ".unload" || line == ".load") {
             if (line == ".unload")
                 host.Unload();
@@ -84,6 +116,9 @@ int Repl(SaoriHost& host) {
         if (!arguments.empty())
             status = Call(host, arguments);
     }
+    // Threads still there may be waiting in a call: they end with the process.
+    for (auto& thread : threads)
+        thread.second.release();
     return status;
 }
 
