@@ -22,7 +22,7 @@ FLOORS = {
     "platform/Create+Delete, 0 registered": "the same, again, before registering",
     "platform/Create+Delete, 10,000 registered": "the same, with 10,000 mutexes registered",
     "platform/Create+Delete, 100,000 registered": "the same, with 100,000 mutexes registered",
-    "pthread/robust mutex lock+unlock": "pthread_mutex_lock, pthread_mutex_unlock of a robust, process-shared, recursive mutex",
+    "pthread/robust mutex lock+unlock": "pthread_mutex_lock, pthread_mutex_unlock of a robust, process-shared, recursive, priority-inheritance mutex",
     "kernel/one system call": "getppid",
 }
 CASES = [
@@ -364,7 +364,8 @@ def main(processes_path, instructions_path, allocations_path, paths):
         "request, B as its `Wait` request returns. A releases only once B is asleep in the kernel: cold,",
         "after sleeping 2 ms more, as a host releases after its script has run and its caches have gone",
         "cold; warm, at once, its caches warm from polling. Beside it, the same handoff on a bare robust,",
-        "process-shared, recursive pthread mutex, on a bare futex word in shared memory, and through",
+        "process-shared, recursive, priority-inheritance pthread mutex (the kind under trilox's, which",
+        "the kernel hands to its waiter), on a bare futex word in shared memory, and through",
         "requests to the minimal module, whose mutex both processes inherit. The four take turns round",
         "by round, unpinned, on all CPUs. Each host reads the status of an answer where the module put",
         "it, and frees it. Ratio: to the pthread mutex's median.",

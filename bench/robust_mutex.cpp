@@ -12,6 +12,7 @@ pthread_mutex_t* MapRobustMutex() {
     pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
     pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
     pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
     pthread_mutex_init(mutex, &attributes);
     pthread_mutexattr_destroy(&attributes);
     return mutex;

@@ -1,5 +1,6 @@
 // The floor under every mutex of the platform layer: a robust,
-// process-shared, recursive pthread mutex, in memory that forked children share.
+// process-shared, recursive pthread mutex that the kernel hands to its waiter
+// (priority inheritance), in memory that forked children share.
 #pragma once
 
 #include <pthread.h>

@@ -306,7 +306,7 @@ bool died_elsewhere(const MutexObject& object) {
 // Whether the calling thread may take one more hold. At the limit, the holds
 // of mutexes that died elsewhere meanwhile are given up first: as on Windows,
 // a hold goes with its mutex, and no one can see these any more.
-bool room_for_another_hold(const std::string& name) {
+bool room_for_another_hold(std::string_view name) {
     if (may_hold_another()) return true;
     handle_table().give_up_dead_holds(died_elsewhere);
     if (may_hold_another()) return true;

@@ -1,5 +1,7 @@
 #include "platform/refusal.h"
 
+#include <new>
+
 namespace {
 
 // Kept for the life of the process, as threads may still call in while it exits.
@@ -10,8 +12,13 @@ std::string& last_note() {
 
 }  // namespace
 
-void note_refusal(const std::string& name, const std::string& why) {
-    last_note() = "mutex \"" + name + "\": " + why + "\n";
+void note_refusal(std::string_view name, std::string_view why) noexcept {
+    std::string& note = last_note();
+    try {
+        note.assign("mutex \"").append(name).append("\": ").append(why).append("\n");
+    } catch (const std::bad_alloc&) {
+        note.clear();
+    }
 }
 
 void forget_refusal() {

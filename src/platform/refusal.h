@@ -3,9 +3,11 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
-// Notes that the mutex `name` was refused, and why; the note replaces the last.
-void note_refusal(const std::string& name, const std::string& why);
+// Notes that the mutex `name` was refused, and why; the note replaces the
+// last. Without the memory for it, there is no note.
+void note_refusal(std::string_view name, std::string_view why) noexcept;
 // Forgets the last note, as a new command begins. Call under process_lock().
 void forget_refusal();
 // "mutex \"NAME\": WHY\n", or "" when nothing was refused.

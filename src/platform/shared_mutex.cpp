@@ -36,7 +36,7 @@ namespace {
 const char kFormat[sizeof SharedMutex::format] = TRILOX_MUTEX_FORMAT;
 
 DWORD refused(std::string_view name, const char* what, int error) {
-    note_refusal(std::string(name), what + std::string(": ") + std::strerror(error));
+    note_refusal(name, what + std::string(": ") + std::strerror(error));
     return win32_error_from_errno(error);
 }
 
@@ -148,7 +148,7 @@ SharedMutexMapping map_shared_mutex(int fd, off_t size, std::string_view name, D
     char format[sizeof kFormat] = {};
     if (size != sizeof(SharedMutex) || pread(fd, format, sizeof format, 0) != sizeof format ||
         std::memcmp(format, kFormat, sizeof kFormat) != 0) {
-        note_refusal(std::string(name), "its file is of format " + format_of(format) + ", not \"" + kFormat +
+        note_refusal(name, "its file is of format " + format_of(format) + ", not \"" + kFormat +
                                             "\": made by another build of trilox, which takes mutexes another "
                                             "way; the two cannot share a mutex");
         return nullptr;
@@ -157,7 +157,7 @@ SharedMutexMapping map_shared_mutex(int fd, off_t size, std::string_view name, D
     if (!mutex) return nullptr;
     if (std::string_view(mutex->name, strnlen(mutex->name, sizeof mutex->name)) != name) {
         error = ERROR_INVALID_HANDLE;
-        note_refusal(std::string(name), "its file holds another mutex whose long name has the same hash");
+        note_refusal(name, "its file holds another mutex whose long name has the same hash");
         return nullptr;
     }
     std::uint64_t here = current_pid_namespace();
